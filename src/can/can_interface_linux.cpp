@@ -1,0 +1,28 @@
+#include "can/can_interface_linux.h"
+
+#include <climits>
+#include <filesystem>
+#include <fstream>
+#include <system_error>
+
+namespace fs = std::filesystem;
+
+std::string chooseCanInterface(const std::string& sysfsNet) {
+  std::string chosen = "can0";
+  long lowestIndex = LONG_MAX;
+  std::error_code error;
+  for (const fs::directory_entry& entry : fs::directory_iterator(sysfsNet, error)) {
+    fs::path driver = fs::read_symlink(entry.path() / "device" / "driver", error);
+    if (error || driver.filename() != "peak_usb") {
+      error.clear();
+      continue;
+    }
+    std::ifstream indexFile(entry.path() / "ifindex");
+    long index = 0;
+    if (indexFile >> index && index < lowestIndex) {
+      lowestIndex = index;
+      chosen = entry.path().filename().string();
+    }
+  }
+  return chosen;
+}

@@ -1,0 +1,15 @@
+# Regenerates the sample images and compares them with the ones in examples/.
+foreach(sample "firmware-100k.hex;1263;7" "tiny.hex;3;1")
+  list(GET sample 0 name)
+  list(GET sample 1 records)
+  list(GET sample 2 seed)
+  execute_process(COMMAND ${GENERATOR} ${OUT}/${name} ${records} ${seed} RESULT_VARIABLE rc)
+  if(NOT rc EQUAL 0)
+    message(FATAL_ERROR "make-tekhex failed for ${name}")
+  endif()
+  execute_process(COMMAND ${CMAKE_COMMAND} -E compare_files ${OUT}/${name} ${EXAMPLES}/${name}
+                  RESULT_VARIABLE differ)
+  if(NOT differ EQUAL 0)
+    message(FATAL_ERROR "examples/${name} differs from what make-tekhex writes")
+  endif()
+endforeach()
