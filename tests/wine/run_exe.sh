@@ -79,7 +79,7 @@ if grep -qF '@EXE_PATH@' "$expect_stdout"; then
   # started with on that drive.
   win_exe=Z:${exe//\//\\}
   IFS= read -r -d '' text <"$expect_stdout"
-  printf '%s' "${text//@EXE_PATH@/$win_exe}" >"$expected"
+  printf '%s' "${text//@EXE_PATH@/"$win_exe"}" >"$expected"
 else
   cp "$expect_stdout" "$expected"
 fi
