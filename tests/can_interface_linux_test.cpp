@@ -57,4 +57,64 @@ TEST(CanInterfaceLinuxTest, FallsBackToCan0) {
   EXPECT_EQ(chooseCanInterface("/nonexistent/sys/class/net"), "can0");
 }
 
+constexpr uint32_t k1M = 1000000;
+
+CanInterfaceState stateOf(bool up, bool controller, uint32_t bitRate) {
+  CanInterfaceState state;
+  state.up = up;
+  state.controller = controller;
+  state.bitRate = bitRate;
+  return state;
+}
+
+TEST(CanInterfaceLinuxTest, OpenResetsTheControllerAndSetsTheBitRateOnlyWhileDown) {
+  // Up at 1 Mbit/s: stopped and started again, which resets the controller; the rate stays.
+  CanOpenPlan plan = planCanOpen(stateOf(true, true, k1M), k1M);
+  EXPECT_FALSE(plan.refuse);
+  EXPECT_TRUE(plan.stop);
+  EXPECT_FALSE(plan.setBitRate);
+  EXPECT_TRUE(plan.start);
+
+  // Fresh from the driver: down with no bit rate at all. It cannot start without one.
+  plan = planCanOpen(stateOf(false, true, 0), k1M);
+  EXPECT_FALSE(plan.refuse);
+  EXPECT_FALSE(plan.stop);
+  EXPECT_TRUE(plan.setBitRate);
+  EXPECT_TRUE(plan.start);
+
+  // Down at another rate: nobody is using it, so it is ours to set.
+  plan = planCanOpen(stateOf(false, true, 500000), k1M);
+  EXPECT_FALSE(plan.refuse);
+  EXPECT_TRUE(plan.setBitRate);
+  EXPECT_TRUE(plan.start);
+
+  // Down at 1 Mbit/s, as every recycle finds it after the close.
+  plan = planCanOpen(stateOf(false, true, k1M), k1M);
+  EXPECT_FALSE(plan.stop);
+  EXPECT_FALSE(plan.setBitRate);
+  EXPECT_TRUE(plan.start);
+}
+
+TEST(CanInterfaceLinuxTest, OpenRefusesABusRunningAtAnotherBitRate) {
+  CanOpenPlan plan = planCanOpen(stateOf(true, true, 500000), k1M);
+  EXPECT_TRUE(plan.refuse);
+  EXPECT_FALSE(plan.stop);
+  EXPECT_FALSE(plan.setBitRate);
+  EXPECT_FALSE(plan.start);
+}
+
+TEST(CanInterfaceLinuxTest, OpenTakesAVirtualInterfaceAsItIs) {
+  CanOpenPlan plan = planCanOpen(stateOf(true, false, 0), k1M);
+  EXPECT_FALSE(plan.refuse);
+  EXPECT_TRUE(plan.stop);
+  EXPECT_FALSE(plan.setBitRate);
+  EXPECT_TRUE(plan.start);
+
+  plan = planCanOpen(stateOf(false, false, 0), k1M);
+  EXPECT_FALSE(plan.refuse);
+  EXPECT_FALSE(plan.stop);
+  EXPECT_FALSE(plan.setBitRate);
+  EXPECT_TRUE(plan.start);
+}
+
 }  // namespace

@@ -26,3 +26,15 @@ std::string chooseCanInterface(const std::string& sysfsNet) {
   }
   return chosen;
 }
+
+CanOpenPlan planCanOpen(const CanInterfaceState& state, uint32_t bitRate) {
+  CanOpenPlan plan;
+  if (state.up && state.controller && state.bitRate != 0 && state.bitRate != bitRate) {
+    plan.refuse = true;
+    return plan;
+  }
+  plan.stop = state.up;
+  plan.setBitRate = state.controller && state.bitRate != bitRate;
+  plan.start = true;
+  return plan;
+}

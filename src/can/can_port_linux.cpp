@@ -64,32 +64,38 @@ class SocketCanPort : public CanPort {
  protected:
   CanStatus doOpen() override {
     unsigned index = if_nametoindex(interface_.c_str());
-    bool up = false;
-    if (index == 0 || !isUp(interface_, &up)) {
+    CanInterfaceState state;
+    if (index == 0 || !isUp(interface_, &state.up)) {
       return kNoInterface;
     }
     const char* name = interface_.c_str();
     if (!first_open_done_) {
       first_open_done_ = true;
-      if (up) {
+      // Only a CAN controller reports its clock. Asked once: libsocketcan complains on stderr
+      // about every attribute an interface lacks, and a virtual interface lacks them all.
+      can_clock clock{};
+      controller_ = can_get_clock(name, &clock) == 0;
+      if (state.up) {
         std::strncpy(g_restore_interface, name, IF_NAMESIZE - 1);
         std::atexit(restoreInterface);
       }
     }
-    // A virtual interface reports no bit timing and is taken as it is.
+    state.controller = controller_;
     can_bittiming timing{};
-    bool hasTiming = can_get_bittiming(name, &timing) == 0 && timing.bitrate != 0;
-    if (up && hasTiming && timing.bitrate != kBitRate) {
+    if (controller_ && can_get_bittiming(name, &timing) == 0) {
+      state.bitRate = timing.bitrate;
+    }
+    CanOpenPlan plan = planCanOpen(state, kBitRate);
+    if (plan.refuse) {
       return kWrongBitRate;
     }
-    // Stopping and starting the interface resets the controller, as opening a channel does.
-    if (up && can_do_stop(name) != 0) {
+    if (plan.stop && can_do_stop(name) != 0) {
       return kInterfaceControl;
     }
-    if (hasTiming && can_set_bitrate(name, kBitRate) != 0) {
+    if (plan.setBitRate && can_set_bitrate(name, kBitRate) != 0) {
       return kInterfaceControl;
     }
-    if (can_do_start(name) != 0) {
+    if (plan.start && can_do_start(name) != 0) {
       return kInterfaceControl;
     }
     return openSocket(index);
@@ -154,6 +160,7 @@ class SocketCanPort : public CanPort {
   std::string interface_;
   int socket_ = -1;
   bool first_open_done_ = false;
+  bool controller_ = false;  // a CAN controller rather than a virtual interface
 };
 
 }  // namespace
