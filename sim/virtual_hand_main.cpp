@@ -1,0 +1,366 @@
+// virtual-hand: the virtual hand's nodlet and the person at its power switch, on a real CAN bus.
+//
+//   virtual-hand [--scenario=NAME] [--report=FILE] [--ready=FILE] [--interface=NAME]
+//                <nodletNumber>
+//
+// Plays the same node and person models as nodletflash-sim, on the host's real clock, over a raw
+// socket on a SocketCAN interface (can0 unless --interface names another), for a nodletflash run
+// on the same bus: the node answers queries, goes off about a second after the first query and
+// on again five seconds later, takes a reset and a start frame within its download window,
+// answers the start frame and every data frame with one go-ahead frame, and reassembles and
+// checks the records. The scenarios are nodletflash-sim's that need no fault of the adapter or
+// the scheduler: normal, already-off, never-answers, never-powers-off, silent-from=N, no-go-ahead.
+//
+// It waits in ppoll() only, never spinning: it shares the machine with a tool that busy-polls.
+// It runs until SIGTERM or SIGINT, then writes the report (--report, JSON, with the fields of
+// nodletflash-sim's report that the node's side of the bus can tell) and exits 0. --ready names a
+// file created once the socket is listening, so that a script can start the tool after it.
+// Exit status 2: bad command line; 1: the interface or the socket could not be set up.
+//
+// A node that is off does not acknowledge frames on a real bus, so the sender's controller keeps
+// them queued; a virtual interface delivers them regardless, and the model ignores them.
+#include <linux/can.h>
+#include <linux/can/raw.h>
+#include <net/if.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/signalfd.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include "app/node_number.h"
+#include "frame_kind.h"
+#include "hand_timing.h"
+#include "node_model.h"
+#include "person_model.h"
+#include "scenario.h"
+#include "sim_clock.h"
+#include "sim_report.h"
+
+namespace {
+
+// The command line.
+struct Options {
+  Scenario scenario;
+  std::string report;
+  std::string ready;
+  std::string interface = "can0";
+  int node = 0;
+};
+
+// What crossed the bus, as the node's side of it saw it.
+struct BusLog {
+  int queries = 0;  // frames of each kind sent by the tool
+  int resets = 0;
+  int starts = 0;
+  int dataFrames = 0;
+  int otherFrames = 0;
+  int powerOns = 0;
+  int powerOffs = 0;
+  int interfaceDowns = 0;  // the interface was stopped under the socket
+  int sendFailures = 0;    // node frames the interface refused (it was down)
+};
+
+bool startsWith(const char* text, const char* prefix) {
+  return std::strncmp(text, prefix, std::strlen(prefix)) == 0;
+}
+
+bool parseOptions(int argc, char** argv, Options* options) {
+  parseScenario("normal", &options->scenario);
+  int i = 1;
+  for (; i < argc && startsWith(argv[i], "--"); ++i) {
+    const char* arg = argv[i];
+    const char* value = std::strchr(arg, '=');
+    if (value == nullptr || value[1] == '\0') {
+      return false;
+    }
+    ++value;
+    if (startsWith(arg, "--scenario=")) {
+      Scenario& s = options->scenario;
+      if (!parseScenario(value, &s) || s.adapterFault != AdapterFault::kNone ||
+          s.scheduling != SchedulingFault::kNone) {
+        return false;
+      }
+    } else if (startsWith(arg, "--report=")) {
+      options->report = value;
+    } else if (startsWith(arg, "--ready=")) {
+      options->ready = value;
+    } else if (startsWith(arg, "--interface=") && std::strlen(value) < IF_NAMESIZE) {
+      options->interface = value;
+    } else {
+      return false;
+    }
+  }
+  return i == argc - 1 && parseNodeNumber(argv[i], &options->node);
+}
+
+// A raw socket on |interface|, non-blocking, that receives data frames only; -1 on failure.
+int openBusSocket(const std::string& interface) {
+  unsigned index = if_nametoindex(interface.c_str());
+  if (index == 0) {
+    return -1;
+  }
+  int fd = socket(PF_CAN, SOCK_RAW | SOCK_NONBLOCK | SOCK_CLOEXEC, CAN_RAW);
+  if (fd < 0) {
+    return -1;
+  }
+  can_err_mask_t noErrors = 0;
+  can_filter dataOnly{0, CAN_RTR_FLAG};
+  sockaddr_can address{};
+  address.can_family = AF_CAN;
+  address.can_ifindex = static_cast<int>(index);
+  if (setsockopt(fd, SOL_CAN_RAW, CAN_RAW_ERR_FILTER, &noErrors, sizeof(noErrors)) != 0 ||
+      setsockopt(fd, SOL_CAN_RAW, CAN_RAW_FILTER, &dataOnly, sizeof(dataOnly)) != 0 ||
+      bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address)) != 0) {
+    close(fd);
+    return -1;
+  }
+  return fd;
+}
+
+// SIGTERM and SIGINT as a readable descriptor; the signals themselves are blocked.
+int openStopSignals() {
+  sigset_t set;
+  sigemptyset(&set);
+  sigaddset(&set, SIGTERM);
+  sigaddset(&set, SIGINT);
+  if (sigprocmask(SIG_BLOCK, &set, nullptr) != 0) {
+    return -1;
+  }
+  return signalfd(-1, &set, SFD_CLOEXEC);
+}
+
+CanFrame fromSocket(const can_frame& in) {
+  CanFrame frame{};
+  bool extended = (in.can_id & CAN_EFF_FLAG) != 0;
+  frame.identifier = in.can_id & (extended ? CAN_EFF_MASK : CAN_SFF_MASK);
+  frame.type = extended ? 0x02 : 0x00;
+  frame.length = in.len > CAN_MAX_DLEN ? CAN_MAX_DLEN : in.len;
+  std::memcpy(frame.data, in.data, sizeof(frame.data));
+  return frame;
+}
+
+can_frame toSocket(const CanFrame& frame) {
+  can_frame out{};
+  out.can_id = frame.identifier & CAN_SFF_MASK;
+  out.len = frame.length > CAN_MAX_DLEN ? CAN_MAX_DLEN : frame.length;
+  std::memcpy(out.data, frame.data, sizeof(out.data));
+  return out;
+}
+
+// The node, the person and the bus between them and the socket.
+class VirtualHand {
+ public:
+  VirtualHand(const Options& options, int socket)
+      : socket_(socket),
+        node_(options.node, options.scenario.behaviour),
+        person_(options.scenario.person) {
+    if (options.scenario.handOnAtStart) {
+      node_.poweredSinceLongAgo(clock_.now());
+      ++log_.powerOns;
+    }
+  }
+
+  /// The next moment the hand acts by itself; kNever when it only waits for frames.
+  SimTime nextEventAt() const {
+    SimTime next = person_.nextActionAt();
+    if (node_.hasOutgoing() && node_.outgoingReadyAt() < next) {
+      next = node_.outgoingReadyAt();
+    }
+    return next;
+  }
+
+  SimTime now() { return clock_.now(); }
+
+  /// Does what is due: the person's switch actions, then the node's frames.
+  void actUntil(SimTime now) {
+    while (person_.nextActionAt() <= now) {
+      SimTime at = person_.nextActionAt();
+      switchHand(person_.act(), at);
+    }
+    while (node_.hasOutgoing() && node_.outgoingReadyAt() <= now) {
+      can_frame out = toSocket(node_.outgoingFrame());
+      if (send(socket_, &out, sizeof(out), MSG_DONTWAIT) != static_cast<ssize_t>(sizeof(out))) {
+        ++log_.sendFailures;
+      }
+      node_.popOutgoing();
+    }
+  }
+
+  /// Takes every frame waiting on the socket.
+  void receiveAll() {
+    while (true) {
+      can_frame in;
+      ssize_t got = recv(socket_, &in, sizeof(in), MSG_DONTWAIT);
+      if (got < 0 && errno == ENETDOWN) {
+        ++log_.interfaceDowns;  // reported once per stop; the socket works again after a start
+        continue;
+      }
+      if (got != static_cast<ssize_t>(sizeof(in))) {
+        return;
+      }
+      CanFrame frame = fromSocket(in);
+      SimTime now = clock_.now();
+      actUntil(now);
+      count(frame, now);
+      node_.receive(frame, now);
+    }
+  }
+
+  void writeReport(std::FILE* out, const std::string& scenario, const std::string& interface) {
+    const NodeLog& node = node_.log();
+    const TekhexAssembler& records = node_.records();
+    double elapsedMs = ms(clock_.now());
+    double downloadMs = 0;
+    double charsPerSecond = 0;
+    if (node.firstStartAt != kNever && node.lastDataAt != kNever) {
+      downloadMs = ms(node.lastDataAt - node.firstStartAt);
+      if (downloadMs > 0) {
+        charsPerSecond = node.dataFrames / (downloadMs / 1000.0);
+      }
+    }
+    std::fprintf(out, "{\n");
+    std::fprintf(out, "  \"scenario\": %s,\n", jsonString(scenario).c_str());
+    std::fprintf(out, "  \"clock\": \"real\",\n");
+    std::fprintf(out, "  \"interface\": %s,\n", jsonString(interface).c_str());
+    std::fprintf(out, "  \"queries\": %d,\n", log_.queries);
+    std::fprintf(out, "  \"resets\": %d,\n", log_.resets);
+    std::fprintf(out, "  \"starts\": %d,\n", log_.starts);
+    std::fprintf(out, "  \"data_frames\": %d,\n", log_.dataFrames);
+    std::fprintf(out, "  \"other_frames\": %d,\n", log_.otherFrames);
+    std::fprintf(out, "  \"interface_downs\": %d,\n", log_.interfaceDowns);
+    std::fprintf(out, "  \"send_failures\": %d,\n", log_.sendFailures);
+    std::fprintf(out, "  \"power_offs\": %d,\n", log_.powerOffs);
+    std::fprintf(out, "  \"power_ons\": %d,\n", log_.powerOns);
+    std::fprintf(out, "  \"node_queries\": %d,\n", node.queries);
+    std::fprintf(out, "  \"node_resets\": %d,\n", node.resets);
+    std::fprintf(out, "  \"node_starts\": %d,\n", node.starts);
+    std::fprintf(out, "  \"node_data_frames\": %d,\n", node.dataFrames);
+    std::fprintf(out, "  \"node_frames_sent\": %d,\n", node.framesSent);
+    std::fprintf(out, "  \"records_ok\": %d,\n", records.recordsOk());
+    std::fprintf(out, "  \"records_bad\": %d,\n", records.recordsBad());
+    std::fprintf(out, "  \"record_chars_pending\": %d,\n", records.pendingChars());
+    std::fprintf(out, "  \"elapsed_ms\": %.3f,\n", elapsedMs);
+    std::fprintf(out, "  \"download_ms\": %.3f,\n", downloadMs);
+    std::fprintf(out, "  \"download_chars_per_s\": %.1f,\n", charsPerSecond);
+    std::fprintf(out, "  \"wall_ms\": %.3f,\n", elapsedMs);
+    std::fprintf(out, "  \"data\": %s\n", jsonString(node.data).c_str());
+    std::fprintf(out, "}\n");
+  }
+
+ private:
+  static double ms(SimTime span) {
+    return static_cast<double>(span) / static_cast<double>(kMillisecond);
+  }
+
+  void switchHand(bool on, SimTime at) {
+    if (on == node_.powered()) {
+      return;
+    }
+    if (on) {
+      node_.powerOn(at);
+      ++log_.powerOns;
+    } else {
+      node_.powerOff();
+      ++log_.powerOffs;
+    }
+  }
+
+  void count(const CanFrame& frame, SimTime now) {
+    switch (frameKind(frame)) {
+      case FrameKind::kQuery:
+        ++log_.queries;
+        person_.onQuery(now);
+        break;
+      case FrameKind::kReset:
+        ++log_.resets;
+        break;
+      case FrameKind::kStart:
+        ++log_.starts;
+        break;
+      case FrameKind::kData:
+        ++log_.dataFrames;
+        break;
+      case FrameKind::kOther:
+        ++log_.otherFrames;
+        break;
+    }
+  }
+
+  int socket_;
+  RealClock clock_;
+  NodeModel node_;
+  PersonModel person_;
+  BusLog log_;
+};
+
+// Waits for frames, the hand's own next action or a stop signal, whichever comes first.
+void run(VirtualHand& hand, int socket, int stop) {
+  pollfd fds[2] = {{socket, POLLIN, 0}, {stop, POLLIN, 0}};
+  while (true) {
+    SimTime now = hand.now();
+    hand.actUntil(now);
+    SimTime next = hand.nextEventAt();
+    timespec wait{};
+    timespec* timeout = nullptr;
+    if (next != kNever) {
+      SimTime span = next > now ? next - now : 0;
+      wait.tv_sec = static_cast<time_t>(span / kSecond);
+      wait.tv_nsec = static_cast<long>(span % kSecond) * 1000;
+      timeout = &wait;
+    }
+    if (ppoll(fds, 2, timeout, nullptr) < 0 && errno != EINTR) {
+      return;
+    }
+    if (fds[1].revents != 0) {
+      return;
+    }
+    if (fds[0].revents != 0) {
+      hand.receiveAll();
+    }
+  }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  Options options;
+  if (!parseOptions(argc, argv, &options)) {
+    std::fprintf(stderr,
+                 "usage: %s [--scenario=NAME] [--report=FILE] [--ready=FILE] [--interface=NAME] "
+                 "<nodletNumber>\nscenarios: normal, already-off, never-answers, "
+                 "never-powers-off, silent-from=N, no-go-ahead\n",
+                 argc > 0 ? argv[0] : "virtual-hand");
+    return 2;
+  }
+  int stop = openStopSignals();
+  int socket = openBusSocket(options.interface);
+  if (stop < 0 || socket < 0) {
+    std::fprintf(stderr, "virtual-hand: cannot listen on %s: %s\n", options.interface.c_str(),
+                 std::strerror(errno));
+    return 1;
+  }
+  VirtualHand hand(options, socket);
+  if (!options.ready.empty()) {
+    if (std::FILE* ready = std::fopen(options.ready.c_str(), "w")) {
+      std::fclose(ready);
+    }
+  }
+  run(hand, socket, stop);
+
+  if (!options.report.empty()) {
+    std::FILE* out = std::fopen(options.report.c_str(), "w");
+    if (out == nullptr) {
+      std::fprintf(stderr, "virtual-hand: cannot write %s\n", options.report.c_str());
+      return 1;
+    }
+    hand.writeReport(out, options.scenario.name, options.interface);
+    std::fclose(out);
+  }
+  return 0;
+}
