@@ -1,0 +1,23 @@
+#!/bin/sh
+# Guest side of the port check: the binding on can0 found up, then on can0 found down. A run
+# must leave the interface as it found it.
+status=0
+is_up() { ip link show can0 | head -n1 | grep -q '[<,]UP[,>]'; }
+
+./vcan-port-check --measure || status=1
+if is_up; then
+    echo "ok - can0 is up after a run that found it up"
+else
+    echo "not ok - can0 is down after a run that found it up"
+    status=1
+fi
+
+ip link set can0 down
+./vcan-port-check || status=1
+if is_up; then
+    echo "not ok - can0 is up after a run that found it down"
+    status=1
+else
+    echo "ok - can0 is down after a run that found it down"
+fi
+exit $status
