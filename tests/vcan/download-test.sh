@@ -30,7 +30,7 @@ expect() {  # expect NAME ACTUAL WANTED
     if [ "$2" = "$3" ]; then ok "$1"; else not_ok "$1: got '$2', want '$3'"; fi
 }
 # A number or string field of a hand's report.
-field() { sed -n "s/^  \"$2\": \"\{0,1\}\([^\"]*\)\"\{0,1\},\{0,1\}\$/\1/p" "$files/$1.report"; }
+field() { sed -n "s/^  \"$2\": \(.*\)\$/\1/p" "$files/$1.report" | sed 's/,$//; s/^"//; s/"$//'; }
 same_stdout() {  # same_stdout NAME EXPECTED_FILE
     if cmp -s "$files/$1.stdout" "$2"; then
         ok "$1: stdout is byte for byte as expected"
@@ -107,6 +107,13 @@ expect "download: the hand's exit status" "$(cat "$files/download.hand-status")"
 same_stdout silent "$expected/silent"
 expect "silent: status" "$(cat "$files/silent.status")" 1
 expect "silent: queries on the bus (the attempt budget)" "$(field silent queries)" 500
+# The interface stops at the first open, at every recycle and at the final close.
+downs=$(field silent interface_downs)
+if [ "${downs:-0}" -ge 501 ]; then
+    ok "silent: every recycle stopped the interface ($downs stops)"
+else
+    not_ok "silent: the interface stopped $downs times in 500 attempts"
+fi
 expect "silent: can0 afterwards" "$(cat "$files/silent.can0")" up
 
 # --- no right to control the interface, and no interface --------------------------------------
