@@ -62,7 +62,8 @@ void writeReport(std::FILE* out, const HandRig& rig, const ReportContext& contex
   std::fprintf(out, "  \"recycles\": %d,\n", rig.recycles());
   std::fprintf(out, "  \"opens\": %d,\n", s.opens);
   std::fprintf(out, "  \"closes\": %d,\n", s.closes);
-  std::fprintf(out, "  \"adapter_calls\": %llu,\n", static_cast<unsigned long long>(s.adapterCalls));
+  std::fprintf(out, "  \"adapter_calls\": %llu,\n",
+               static_cast<unsigned long long>(s.adapterCalls));
   std::fprintf(out, "  \"failed_calls\": %llu,\n", static_cast<unsigned long long>(s.failedCalls));
   std::fprintf(out, "  \"reads\": %llu,\n", static_cast<unsigned long long>(s.reads));
   std::fprintf(out, "  \"frames_read\": %llu,\n", static_cast<unsigned long long>(s.framesRead));
