@@ -320,20 +320,9 @@ TEST(NodletflashSimTest, MalformedSimOptionsAreRefused) {
 TEST(NodletflashSimTest, OutputArrivesMessageByMessage) {
   // Real clock: the controller that will not reset keeps the run going for seconds after the
   // instructions, which must already have reached the reader by then.
-  int fds[2];
-  ASSERT_EQ(pipe(fds), 0);
-  pid_t child = fork();
-  if (child == 0) {
-    dup2(fds[1], STDOUT_FILENO);
-    close(fds[0]);
-    close(fds[1]);
-    std::string program = simPath();
-    execl(program.c_str(), program.c_str(), "--sim-clock=real", "--sim-scenario=recycle-stuck",
-          "12", kTiny.c_str(), static_cast<char*>(nullptr));
-    _exit(127);
-  }
-  close(fds[1]);
-  std::FILE* in = fdopen(fds[0], "r");
+  SimChild child = spawnSim({"--sim-clock=real", "--sim-scenario=recycle-stuck", "12", kTiny});
+  ASSERT_GE(child.pid, 0);
+  std::FILE* in = fdopen(child.out, "r");
   ASSERT_NE(in, nullptr);
   std::string out;
   char line[512];
@@ -342,12 +331,12 @@ TEST(NodletflashSimTest, OutputArrivesMessageByMessage) {
   }
   EXPECT_EQ(out, kOpening);
   int status = 0;
-  EXPECT_EQ(waitpid(child, &status, WNOHANG), 0) << "the run had already ended";
+  EXPECT_EQ(waitpid(child.pid, &status, WNOHANG), 0) << "the run had already ended";
   while (std::fgets(line, sizeof line, in) != nullptr) {
     out += line;
   }
   std::fclose(in);
-  waitpid(child, &status, 0);
+  waitpid(child.pid, &status, 0);
   EXPECT_EQ(out, kOpening + kRecycleError + kFailed);
   EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1);
 }

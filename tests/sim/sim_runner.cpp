@@ -133,6 +133,33 @@ bool parseFlatJson(const std::string& text, std::map<std::string, std::string>* 
   }
 }
 
+SimChild spawnSim(const std::vector<std::string>& args) {
+  SimChild child;
+  int fds[2];
+  if (pipe(fds) != 0) {
+    return child;
+  }
+  std::string program = simPath();
+  std::vector<std::string> words = args;
+  std::vector<char*> argv;
+  argv.push_back(program.data());
+  for (std::string& word : words) {
+    argv.push_back(word.data());
+  }
+  argv.push_back(nullptr);
+  child.pid = fork();
+  if (child.pid == 0) {
+    dup2(fds[1], STDOUT_FILENO);
+    close(fds[0]);
+    close(fds[1]);
+    execv(program.c_str(), argv.data());
+    _exit(127);
+  }
+  close(fds[1]);
+  child.out = fds[0];
+  return child;
+}
+
 SimRun runSim(std::vector<std::string> args) {
   std::string reportPath;
   bool named = false;
@@ -145,35 +172,19 @@ SimRun runSim(std::vector<std::string> args) {
   }
 
   SimRun run;
-  int pipeFds[2];
-  if (pipe(pipeFds) != 0) {
-    ADD_FAILURE() << "pipe failed";
+  SimChild child = spawnSim(args);
+  if (child.pid < 0) {
+    ADD_FAILURE() << "cannot start " << simPath();
     return run;
   }
-  pid_t child = fork();
-  if (child == 0) {
-    dup2(pipeFds[1], STDOUT_FILENO);
-    close(pipeFds[0]);
-    close(pipeFds[1]);
-    std::vector<char*> argv;
-    std::string program = simPath();
-    argv.push_back(program.data());
-    for (std::string& arg : args) {
-      argv.push_back(arg.data());
-    }
-    argv.push_back(nullptr);
-    execv(program.c_str(), argv.data());
-    _exit(127);
-  }
-  close(pipeFds[1]);
   char buffer[4096];
   ssize_t got;
-  while ((got = ::read(pipeFds[0], buffer, sizeof buffer)) > 0) {
+  while ((got = ::read(child.out, buffer, sizeof buffer)) > 0) {
     run.out.append(buffer, static_cast<size_t>(got));
   }
-  close(pipeFds[0]);
+  close(child.out);
   int status = 0;
-  waitpid(child, &status, 0);
+  waitpid(child.pid, &status, 0);
   run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 
   if (!reportPath.empty()) {

@@ -20,6 +20,15 @@ struct SimRun {
 /// The simulator's path, as the test passes it as the program path.
 std::string simPath();
 
+/// A simulator started with its standard output on a pipe.
+struct SimChild {
+  int pid = -1;
+  int out = -1;  // the read end of the pipe
+};
+
+/// Starts the simulator with |args| after the program path.
+SimChild spawnSim(const std::vector<std::string>& args);
+
 /// Runs the simulator with |args| after the program path and waits for it to end. Unless
 /// |args| names a report, one is written to a fresh file and read back.
 SimRun runSim(std::vector<std::string> args);
