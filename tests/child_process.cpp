@@ -18,6 +18,7 @@ ChildResult runChild(const std::vector<std::string>& argv) {
     close(out[0]);
     close(out[1]);
     std::vector<char*> args;
+    args.reserve(argv.size() + 1);
     for (const std::string& arg : argv) {
       args.push_back(const_cast<char*>(arg.c_str()));
     }
