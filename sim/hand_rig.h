@@ -20,9 +20,9 @@ enum class AdapterOp { kOpen, kClose, kRead, kWrite };
 /// One adapter call, as a fault plan sees it before the call is carried out.
 struct AdapterCall {
   AdapterOp op;
-  uint64_t index;        // counted from 1 over all calls of the run
-  const CanFrame* frame; // the frame to write; null for the other operations
-  const HandRig* rig;    // the state of the hand and the counts so far
+  uint64_t index;         // counted from 1 over all calls of the run
+  const CanFrame* frame;  // the frame to write; null for the other operations
+  const HandRig* rig;     // the state of the hand and the counts so far
 };
 
 /// Decides whether an adapter call fails instead of being carried out.
@@ -54,9 +54,9 @@ struct RigStats {
   int powerOns = 0;
   int powerOffs = 0;
   uint64_t framesOnBus = 0;
-  SimTime busTime = 0;           // all frames' time on the wire
-  SimTime downloadBusTime = 0;   // the wire time of frames after the start frame
-  SimTime sleepTime = 0;         // what the host asked to sleep
+  SimTime busTime = 0;          // all frames' time on the wire
+  SimTime downloadBusTime = 0;  // the wire time of frames after the start frame
+  SimTime sleepTime = 0;        // what the host asked to sleep
 };
 
 /// The adapter, the bus, the node and the person. The bus carries one frame at a time, each for

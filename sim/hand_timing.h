@@ -23,7 +23,7 @@ constexpr SimTime kDownloadWindow = 2 * kSecond;
 /// From the end of a query frame on the bus until the answer is ready to send.
 constexpr SimTime kNodeAnswerLatency = 100;
 /// From the end of the start frame or of a data frame until the go-ahead is ready to send.
-constexpr SimTime kNodeGoAheadLatency = 20;
+constexpr SimTime kNodeGoAheadLatency = 10;
 
 // The person at the power switch.
 /// From the first query of the handshake until the hand is switched off.

@@ -18,12 +18,12 @@ struct NodeBehaviour {
 
 /// What the node has received, for the report.
 struct NodeLog {
-  int queries = 0;       // query frames received while running
-  int resets = 0;        // reset frames accepted into download mode
-  int starts = 0;        // start frames accepted
-  int dataFrames = 0;    // data frames received while downloading
-  int framesSent = 0;    // answers and go-aheads put on the bus
-  std::string data;      // every data character received, in order
+  int queries = 0;                // query frames received while running
+  int resets = 0;                 // reset frames accepted into download mode
+  int starts = 0;                 // start frames accepted
+  int dataFrames = 0;             // data frames received while downloading
+  int framesSent = 0;             // answers and go-aheads put on the bus
+  std::string data;               // every data character received, in order
   SimTime firstStartAt = kNever;  // when the download started
   SimTime lastDataAt = kNever;    // when the last data character came
 };

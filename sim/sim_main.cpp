@@ -91,7 +91,7 @@ void writeReportAtExit() {
     std::fprintf(stderr, "nodletflash-sim: cannot write %s\n", s.options.reportPath.c_str());
     return;
   }
-  writeReport(out, *s.rig, context);
+  writeRigReport(out, *s.rig, context);
   std::fclose(out);
 }
 

@@ -29,10 +29,18 @@ std::string jsonString(const std::string& text) {
   return out;
 }
 
-void writeReport(std::FILE* out, const HandRig& rig, const ReportContext& context) {
-  const RigStats& s = rig.stats();
-  const NodeLog& node = rig.node().log();
-  const TekhexAssembler& records = rig.node().records();
+void writeRigReport(std::FILE* out, const HandRig& rig, ReportContext context) {
+  context.elapsed = rig.now();
+  context.recycles = rig.recycles();
+  context.txQueuedAtEnd = rig.adapter().txQueued();
+  context.rxLost = rig.adapter().rxLost();
+  writeReport(out, rig.stats(), rig.node(), context);
+}
+
+void writeReport(std::FILE* out, const RigStats& s, const NodeModel& nodeModel,
+                 const ReportContext& context) {
+  const NodeLog& node = nodeModel.log();
+  const TekhexAssembler& records = nodeModel.records();
 
   // The download's pace: from the start frame to the last character, as the node saw it.
   double downloadMs = 0;
@@ -59,16 +67,17 @@ void writeReport(std::FILE* out, const HandRig& rig, const ReportContext& contex
   std::fprintf(out, "  \"starts\": %d,\n", s.starts);
   std::fprintf(out, "  \"data_frames\": %d,\n", s.dataFrames);
   std::fprintf(out, "  \"other_frames\": %d,\n", s.otherFrames);
-  std::fprintf(out, "  \"recycles\": %d,\n", rig.recycles());
+  std::fprintf(out, "  \"recycles\": %d,\n", context.recycles);
   std::fprintf(out, "  \"opens\": %d,\n", s.opens);
   std::fprintf(out, "  \"closes\": %d,\n", s.closes);
-  std::fprintf(out, "  \"adapter_calls\": %llu,\n", static_cast<unsigned long long>(s.adapterCalls));
+  std::fprintf(out, "  \"adapter_calls\": %llu,\n",
+               static_cast<unsigned long long>(s.adapterCalls));
   std::fprintf(out, "  \"failed_calls\": %llu,\n", static_cast<unsigned long long>(s.failedCalls));
   std::fprintf(out, "  \"reads\": %llu,\n", static_cast<unsigned long long>(s.reads));
   std::fprintf(out, "  \"frames_read\": %llu,\n", static_cast<unsigned long long>(s.framesRead));
   std::fprintf(out, "  \"frames_on_bus\": %llu,\n", static_cast<unsigned long long>(s.framesOnBus));
-  std::fprintf(out, "  \"tx_queued_at_end\": %d,\n", rig.adapter().txQueued());
-  std::fprintf(out, "  \"rx_lost\": %d,\n", rig.adapter().rxLost());
+  std::fprintf(out, "  \"tx_queued_at_end\": %d,\n", context.txQueuedAtEnd);
+  std::fprintf(out, "  \"rx_lost\": %d,\n", context.rxLost);
   std::fprintf(out, "  \"power_offs\": %d,\n", s.powerOffs);
   std::fprintf(out, "  \"power_ons\": %d,\n", s.powerOns);
   std::fprintf(out, "  \"node_queries\": %d,\n", node.queries);
@@ -81,7 +90,7 @@ void writeReport(std::FILE* out, const HandRig& rig, const ReportContext& contex
   std::fprintf(out, "  \"record_chars_pending\": %d,\n", records.pendingChars());
   std::fprintf(out, "  \"affinity_mask\": %llu,\n",
                static_cast<unsigned long long>(context.affinityMask));
-  std::fprintf(out, "  \"elapsed_ms\": %.3f,\n", ms(rig.now()));
+  std::fprintf(out, "  \"elapsed_ms\": %.3f,\n", ms(context.elapsed));
   std::fprintf(out, "  \"bus_ms\": %.3f,\n", ms(s.busTime));
   std::fprintf(out, "  \"sleep_ms\": %.3f,\n", ms(s.sleepTime));
   std::fprintf(out, "  \"download_ms\": %.3f,\n", downloadMs);
