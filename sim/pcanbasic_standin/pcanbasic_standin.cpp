@@ -155,7 +155,7 @@ void writeReportFile(Standin& s) {
   context.wallTime = static_cast<SimTime>(std::chrono::duration_cast<std::chrono::microseconds>(
                                               std::chrono::steady_clock::now() - s.loadedAt)
                                               .count());
-  writeReport(out, *s.rig, context);
+  writeRigReport(out, *s.rig, context);
   std::fclose(out);
 }
 
