@@ -84,6 +84,12 @@ const std::string kTinyProgress =
 
 const std::string kOpening = kLoading + kInitializing + kCloseOthers + kPowerCycleNow;
 
+// The whole output of a successful run on tiny.hex.
+std::string tinySuccess(const std::string& name, int node) {
+  return kOpening + starting(kTiny, name, node) + kTinyProgress + kComplete + kClosing +
+         kPowerCycleAfter + kSucceeded;
+}
+
 SimRun simulate(const std::string& scenario, const std::string& image = kTiny,
                 const std::string& node = "12") {
   return runSim({"--sim-clock=virtual", "--sim-scenario=" + scenario, node, image});
@@ -106,8 +112,7 @@ std::string tinyPayloadPrefix(size_t n) {
 
 TEST(NodletflashSimTest, NormalRunDeliversTheImage) {
   SimRun run = simulate("normal");
-  EXPECT_EQ(run.out, kOpening + starting(kTiny, "Finger 2", 12) + kTinyProgress + kComplete +
-                         kClosing + kPowerCycleAfter + kSucceeded);
+  EXPECT_EQ(run.out, tinySuccess("Finger 2", 12));
   EXPECT_EQ(run.status, 0);
   expectDelivered(run, kTiny);
   // Every probe whose query was written resets the controller, and the settle once more.
@@ -121,8 +126,7 @@ TEST(NodletflashSimTest, NamesEveryNodeItFlashes) {
   const char* names[] = {"Finger 1", "Finger 2", "Finger 3", "Spread"};
   for (int node = 11; node <= 14; ++node) {
     SimRun run = simulate("normal", kTiny, std::to_string(node));
-    EXPECT_EQ(run.out, kOpening + starting(kTiny, names[node - 11], node) + kTinyProgress +
-                           kComplete + kClosing + kPowerCycleAfter + kSucceeded);
+    EXPECT_EQ(run.out, tinySuccess(names[node - 11], node));
     EXPECT_EQ(run.status, 0);
     expectDelivered(run, kTiny);
   }
@@ -144,8 +148,7 @@ TEST(NodletflashSimTest, HundredKilobyteImageArrivesWhole) {
 
 TEST(NodletflashSimTest, HandAlreadyOffIsFlashedOnceSwitchedOn) {
   SimRun run = simulate("already-off");
-  EXPECT_EQ(run.out, kOpening + starting(kTiny, "Finger 2", 12) + kTinyProgress + kComplete +
-                         kClosing + kPowerCycleAfter + kSucceeded);
+  EXPECT_EQ(run.out, tinySuccess("Finger 2", 12));
   EXPECT_EQ(run.status, 0);
   expectDelivered(run, kTiny);
   EXPECT_EQ(run.number("power_offs"), 0);
@@ -255,9 +258,11 @@ TEST(NodletflashSimTest, DataWriteFailureNamesLineAndCount) {
   };
   for (const Case& c : cases) {
     SimRun run = simulate("data-write-fails-at=" + std::to_string(c.n));
-    EXPECT_EQ(run.out, kOpening + starting(kTiny, "Finger 2", 12) + c.progress +
-                           sendError(c.line, c.count) + kFailed)
-        << c.n;
+    std::string expected = kOpening + starting(kTiny, "Finger 2", 12);
+    expected += c.progress;
+    expected += sendError(c.line, c.count);
+    expected += kFailed;
+    EXPECT_EQ(run.out, expected) << c.n;
     EXPECT_EQ(run.status, 1);
     EXPECT_EQ(run.text("data"), tinyPayloadPrefix(static_cast<size_t>(c.n - 1)));
   }

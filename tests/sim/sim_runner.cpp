@@ -9,6 +9,8 @@
 #include <fstream>
 #include <sstream>
 
+#include "child_process.h"
+
 std::string simPath() {
   return NODLETFLASH_SIM;
 }
@@ -171,21 +173,12 @@ SimRun runSim(std::vector<std::string> args) {
     args.insert(args.begin(), "--sim-report=" + reportPath);
   }
 
+  std::vector<std::string> argv = {simPath()};
+  argv.insert(argv.end(), args.begin(), args.end());
+  ChildResult child = runChild(argv);
   SimRun run;
-  SimChild child = spawnSim(args);
-  if (child.pid < 0) {
-    ADD_FAILURE() << "cannot start " << simPath();
-    return run;
-  }
-  char buffer[4096];
-  ssize_t got;
-  while ((got = ::read(child.out, buffer, sizeof buffer)) > 0) {
-    run.out.append(buffer, static_cast<size_t>(got));
-  }
-  close(child.out);
-  int status = 0;
-  waitpid(child.pid, &status, 0);
-  run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  run.out = child.output;
+  run.status = child.status;
 
   if (!reportPath.empty()) {
     std::string json = readFile(reportPath);
