@@ -25,3 +25,9 @@ run-clang-tidy -p build -quiet 'src/' 'sim/' 'tools/' 'bench/' 'tests/' > build/
   echo "clang-tidy found problems"
   exit 1
 }
+
+# The Windows build: cross-compiled with MinGW-w64, its tests run under Wine.
+bash .ci/setup-windows.sh
+cmake --preset windows
+cmake --build --preset windows
+ctest --preset windows
