@@ -91,7 +91,9 @@ class PcanBasicPort : public CanPort {
       return library_ != nullptr;
     }
     load_tried_ = true;
-    HMODULE library = LoadLibraryA("PCANBasic.dll");
+    // The library is looked for next to the executable and in the system directories, never in
+    // the current directory, so a stray PCANBasic.dll there is not loaded in its place.
+    HMODULE library = LoadLibraryExA("PCANBasic.dll", nullptr, LOAD_LIBRARY_SEARCH_DEFAULT_DIRS);
     if (library == nullptr) {
       return false;
     }
