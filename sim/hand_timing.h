@@ -19,7 +19,7 @@ constexpr uint64_t kBusBitsPerSecond = 1000000;
 /// From power-on until the node's firmware runs and answers.
 constexpr SimTime kNodeBootTime = 250 * kMillisecond;
 /// From power-on until the bootloader stops accepting a reset into download mode.
-constexpr SimTime kDownloadWindow = 2 * kSecond;
+constexpr SimTime kDownloadWindow = 3 * kSecond;
 /// From the end of a query frame on the bus until the answer is ready to send.
 constexpr SimTime kNodeAnswerLatency = 100;
 /// From the end of the start frame or of a data frame until the go-ahead is ready to send.
