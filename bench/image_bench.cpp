@@ -5,6 +5,17 @@
 
 namespace {
 
+// Walks every line, as the download does, and counts the payload characters.
+long walkPayload(FirmwareImage& image) {
+  LineCursor cursor(image);
+  ImageLine line;
+  long payload = 0;
+  while (cursor.next(&line)) {
+    payload += line.payloadLength;
+  }
+  return payload;
+}
+
 void BM_LoadAndWalkImage(benchmark::State& state) {
   long bytes = 0;
   for (auto _ : state) {
@@ -13,13 +24,7 @@ void BM_LoadAndWalkImage(benchmark::State& state) {
       state.SkipWithError("cannot load the sample image");
       return;
     }
-    LineCursor cursor(image);
-    ImageLine line;
-    long payload = 0;
-    while (cursor.next(&line)) {
-      payload += line.payloadLength;
-    }
-    benchmark::DoNotOptimize(payload);
+    benchmark::DoNotOptimize(walkPayload(image));
     bytes += image.size;
     releaseFirmwareImage(&image);
   }
@@ -34,13 +39,7 @@ void BM_WalkImage(benchmark::State& state) {
     return;
   }
   for (auto _ : state) {
-    LineCursor cursor(image);
-    ImageLine line;
-    long payload = 0;
-    while (cursor.next(&line)) {
-      payload += line.payloadLength;
-    }
-    benchmark::DoNotOptimize(payload);
+    benchmark::DoNotOptimize(walkPayload(image));
   }
   state.SetBytesProcessed(static_cast<long>(state.iterations()) * image.size);
   releaseFirmwareImage(&image);

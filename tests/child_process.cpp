@@ -4,12 +4,15 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-ChildResult runChild(const std::vector<std::string>& argv) {
+#include <cstdio>
+
+ChildResult runInChild(const std::function<int()>& body) {
   ChildResult result;
   int out[2];
   if (pipe(out) != 0) {
     return result;
   }
+  std::fflush(stdout);
   pid_t pid = fork();
   if (pid == 0) {
     int null = open("/dev/null", O_RDONLY);
@@ -17,13 +20,9 @@ ChildResult runChild(const std::vector<std::string>& argv) {
     dup2(out[1], STDOUT_FILENO);
     close(out[0]);
     close(out[1]);
-    std::vector<char*> args;
-    for (const std::string& arg : argv) {
-      args.push_back(const_cast<char*>(arg.c_str()));
-    }
-    args.push_back(nullptr);
-    execv(args[0], args.data());
-    _exit(127);
+    int status = body();
+    std::fflush(stdout);
+    _exit(status);
   }
   close(out[1]);
   char buffer[4096];
@@ -36,4 +35,17 @@ ChildResult runChild(const std::vector<std::string>& argv) {
   waitpid(pid, &status, 0);
   result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
   return result;
+}
+
+ChildResult runChild(const std::vector<std::string>& argv) {
+  return runInChild([&argv] {
+    std::vector<char*> args;
+    args.reserve(argv.size() + 1);
+    for (const std::string& arg : argv) {
+      args.push_back(const_cast<char*>(arg.c_str()));
+    }
+    args.push_back(nullptr);
+    execv(args[0], args.data());
+    return 127;
+  });
 }

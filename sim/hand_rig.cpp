@@ -1,0 +1,203 @@
+#include "hand_rig.h"
+
+#include "bus_timing.h"
+#include "frame_kind.h"
+#include "sim_clock.h"
+
+HandRig::HandRig(SimClock& clock, RigConfig config)
+    : clock_(clock),
+      fault_(std::move(config.fault)),
+      node_(config.node, config.behaviour),
+      person_(config.person) {
+  now_ = clock_.now();
+  if (config.handOnAtStart) {
+    node_.poweredSinceLongAgo(now_);
+    ++stats_.powerOns;
+  }
+}
+
+bool HandRig::beginCall(AdapterOp op, const CanFrame* frame, SimTime cost) {
+  clock_.spend(cost);
+  catchUp();
+  ++stats_.adapterCalls;
+  if (fault_ && fault_(AdapterCall{op, stats_.adapterCalls, frame, this})) {
+    ++stats_.failedCalls;
+    return false;
+  }
+  return true;
+}
+
+CanStatus HandRig::open() {
+  if (!beginCall(AdapterOp::kOpen, nullptr, kAdapterOpenCloseCost)) {
+    return kAdapterInjected;
+  }
+  CanStatus status = adapter_.open();
+  if (status == kCanOk) {
+    ++stats_.opens;
+  } else {
+    ++stats_.failedCalls;
+  }
+  return status;
+}
+
+CanStatus HandRig::close() {
+  if (!beginCall(AdapterOp::kClose, nullptr, kAdapterOpenCloseCost)) {
+    return kAdapterInjected;
+  }
+  CanStatus status = adapter_.close();
+  if (status == kCanOk) {
+    ++stats_.closes;
+  } else {
+    ++stats_.failedCalls;
+  }
+  return status;
+}
+
+CanStatus HandRig::read(CanFrame* frame) {
+  ++stats_.reads;
+  if (!beginCall(AdapterOp::kRead, nullptr, kAdapterCallCost)) {
+    return kAdapterInjected;
+  }
+  CanStatus status = adapter_.read(frame);
+  if (status == kCanOk) {
+    ++stats_.framesRead;
+  }
+  return status;
+}
+
+CanStatus HandRig::write(const CanFrame& frame) {
+  if (!beginCall(AdapterOp::kWrite, &frame, kAdapterCallCost)) {
+    return kAdapterInjected;
+  }
+  CanStatus status = adapter_.write(frame);
+  if (status != kCanOk) {
+    ++stats_.failedCalls;
+    return status;
+  }
+  switch (frameKind(frame)) {
+    case FrameKind::kQuery:
+      ++stats_.queries;
+      person_.onQuery(now_);
+      break;
+    case FrameKind::kReset:
+      ++stats_.resets;
+      break;
+    case FrameKind::kStart:
+      ++stats_.starts;
+      break;
+    case FrameKind::kData:
+      ++stats_.dataFrames;
+      break;
+    case FrameKind::kOther:
+      ++stats_.otherFrames;
+      break;
+  }
+  return status;
+}
+
+void HandRig::sleepMs(unsigned ms) {
+  SimTime span = static_cast<SimTime>(ms) * kMillisecond;
+  stats_.sleepTime += span;
+  clock_.sleep(span);
+}
+
+void HandRig::switchHand(bool on) {
+  if (on == node_.powered()) {
+    return;
+  }
+  if (on) {
+    node_.powerOn(now_);
+    ++stats_.powerOns;
+  } else {
+    node_.powerOff();
+    ++stats_.powerOffs;
+  }
+}
+
+void HandRig::catchUp() {
+  advanceTo(clock_.now());
+}
+
+SimTime HandRig::nextFrameStart() const {
+  SimTime start = kNever;
+  if (adapter_.hasPendingTx() && node_.acknowledges()) {
+    start = now_;
+  }
+  if (node_.hasOutgoing()) {
+    SimTime ready = node_.outgoingReadyAt() > now_ ? node_.outgoingReadyAt() : now_;
+    if (ready < start) {
+      start = ready;
+    }
+  }
+  return start;
+}
+
+void HandRig::startFrame() {
+  // Arbitration: of the frames ready now, the lower identifier wins the bus.
+  bool host = adapter_.hasPendingTx() && node_.acknowledges();
+  bool nodeReady = node_.hasOutgoing() && node_.outgoingReadyAt() <= now_;
+  if (host && nodeReady && node_.outgoingFrame().identifier < adapter_.pendingTx().identifier) {
+    host = false;
+  }
+  wire_.busy = true;
+  wire_.fromHost = host;
+  wire_.frame = host ? adapter_.pendingTx() : node_.outgoingFrame();
+  wire_.adapterResets = adapter_.resets();
+  wire_.nodePowerOns = stats_.powerOns;
+  if (!host) {
+    node_.popOutgoing();
+  }
+  SimTime wireTime = frameWireTime(wire_.frame);
+  wire_.endAt = now_ + wireTime;
+  stats_.busTime += wireTime;
+  ++stats_.framesOnBus;
+  if (node_.log().firstStartAt != kNever) {
+    stats_.downloadBusTime += wireTime;
+  }
+}
+
+void HandRig::endFrame() {
+  wire_.busy = false;
+  bool nodeStillOn = node_.powered() && wire_.nodePowerOns == stats_.powerOns;
+  if (wire_.fromHost) {
+    if (wire_.adapterResets != adapter_.resets()) {
+      return;  // the controller was reset under the frame: it never completed
+    }
+    if (!node_.acknowledges()) {
+      return;  // nobody acknowledged it: it stays queued and goes again
+    }
+    adapter_.txAcknowledged();
+    node_.receive(wire_.frame, now_);
+  } else if (nodeStillOn) {
+    adapter_.receive(wire_.frame);
+  }
+}
+
+void HandRig::advanceTo(SimTime t) {
+  while (true) {
+    SimTime frameEnd = wire_.busy ? wire_.endAt : kNever;
+    SimTime personAt = person_.nextActionAt();
+    SimTime frameStart = wire_.busy ? kNever : nextFrameStart();
+    SimTime next = frameEnd;
+    if (personAt < next) {
+      next = personAt;
+    }
+    if (frameStart < next) {
+      next = frameStart;
+    }
+    if (next > t) {
+      break;
+    }
+    now_ = next;
+    if (next == frameEnd) {
+      endFrame();
+    } else if (next == personAt) {
+      switchHand(person_.act());
+    } else {
+      startFrame();
+    }
+  }
+  if (t > now_) {
+    now_ = t;
+  }
+}

@@ -1,0 +1,115 @@
+// The virtual hand on its bus, with the host's adapter: moves the models through time and
+// carries the host's adapter calls and sleeps to them.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+
+#include "adapter_model.h"
+#include "can/can_frame.h"
+#include "hand_timing.h"
+#include "node_model.h"
+#include "person_model.h"
+
+class HandRig;
+class SimClock;
+
+/// The adapter operations of the host library.
+enum class AdapterOp { kOpen, kClose, kRead, kWrite };
+
+/// One adapter call, as a fault plan sees it before the call is carried out.
+struct AdapterCall {
+  AdapterOp op;
+  uint64_t index;         // counted from 1 over all calls of the run
+  const CanFrame* frame;  // the frame to write; null for the other operations
+  const HandRig* rig;     // the state of the hand and the counts so far
+};
+
+/// Decides whether an adapter call fails instead of being carried out.
+using FaultPlan = std::function<bool(const AdapterCall&)>;
+
+/// How the rig is set up.
+struct RigConfig {
+  int node = 12;
+  NodeBehaviour behaviour;
+  PersonPlan person = PersonPlan::kPowerCycle;
+  bool handOnAtStart = true;
+  FaultPlan fault;
+};
+
+/// Counts of what the host did and what the bus carried.
+struct RigStats {
+  uint64_t adapterCalls = 0;
+  uint64_t failedCalls = 0;
+  uint64_t reads = 0;
+  uint64_t framesRead = 0;
+  int opens = 0;   // successful opens
+  int closes = 0;  // successful closes
+  // Frames the adapter accepted, by kind.
+  int queries = 0;
+  int resets = 0;
+  int starts = 0;
+  int dataFrames = 0;
+  int otherFrames = 0;
+  int powerOns = 0;
+  int powerOffs = 0;
+  uint64_t framesOnBus = 0;
+  SimTime busTime = 0;          // all frames' time on the wire
+  SimTime downloadBusTime = 0;  // the wire time of frames after the start frame
+  SimTime sleepTime = 0;        // what the host asked to sleep
+};
+
+/// The adapter, the bus, the node and the person. The bus carries one frame at a time, each for
+/// its wire time; a frame from the adapter needs a powered node to acknowledge it and otherwise
+/// waits in the adapter's queue; when both sides have a frame ready the lower identifier wins.
+class HandRig {
+ public:
+  HandRig(SimClock& clock, RigConfig config);
+
+  // The host library's calls on the channel. Each costs the host kAdapterCallCost (open and
+  // close kAdapterOpenCloseCost) and first brings the hand up to the present.
+  CanStatus open();
+  CanStatus close();
+  CanStatus read(CanFrame* frame);
+  CanStatus write(const CanFrame& frame);
+
+  /// The host sleeps.
+  void sleepMs(unsigned ms);
+
+  /// The power switch: on or off, now.
+  void switchHand(bool on);
+  /// Runs the hand up to the clock's present.
+  void catchUp();
+
+  /// Successful re-opens: every controller reset the handshake asked for.
+  int recycles() const { return stats_.opens > 0 ? stats_.opens - 1 : 0; }
+  SimTime now() const { return now_; }
+  const RigStats& stats() const { return stats_; }
+  const NodeModel& node() const { return node_; }
+  const AdapterModel& adapter() const { return adapter_; }
+
+ private:
+  struct Wire {
+    bool busy = false;
+    bool fromHost = false;
+    CanFrame frame{};
+    SimTime endAt = 0;
+    int adapterResets = 0;  // the adapter's reset count when the frame started
+    int nodePowerOns = 0;   // the node's power-on count when the frame started
+  };
+
+  bool beginCall(AdapterOp op, const CanFrame* frame, SimTime cost);
+  void advanceTo(SimTime t);
+  SimTime nextFrameStart() const;
+  void startFrame();
+  void endFrame();
+
+  SimClock& clock_;
+  FaultPlan fault_;
+  AdapterModel adapter_;
+  NodeModel node_;
+  PersonModel person_;
+  Wire wire_;
+  SimTime now_ = 0;
+  RigStats stats_;
+};

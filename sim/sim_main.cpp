@@ -1,0 +1,147 @@
+// nodletflash-sim: the tool's own run against the virtual hand.
+//
+//   nodletflash-sim [--sim-clock=real|virtual] [--sim-scenario=NAME] [--sim-report=FILE]
+//                   <nodletNumber> <filename>
+//
+// The --sim- options come first; the rest is the tool's command line, passed on unchanged.
+// Standard output belongs to the tool; the simulation speaks only through the report file.
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "app/console.h"
+#include "app/node_number.h"
+#include "app/run_sequence.h"
+#include "hand_rig.h"
+#include "scenario.h"
+#include "sim_clock.h"
+#include "sim_port.h"
+#include "sim_report.h"
+
+namespace {
+
+// The --sim- options.
+struct SimOptions {
+  bool realClock = true;
+  Scenario scenario;
+  std::string reportPath;
+};
+
+// Everything the simulated run is made of. It lives until the process ends, since the run ends
+// through exit() and the report is written by an exit handler.
+struct SimSession {
+  SimOptions options;
+  std::unique_ptr<SimClock> clock;
+  std::unique_ptr<HandRig> rig;
+  std::unique_ptr<SimPort> port;
+  std::unique_ptr<SimSleeper> sleeper;
+  std::unique_ptr<SimScheduling> scheduling;
+  std::chrono::steady_clock::time_point wallStart;
+};
+
+SimSession* g_session = nullptr;
+
+bool startsWith(const char* text, const char* prefix) {
+  return std::strncmp(text, prefix, std::strlen(prefix)) == 0;
+}
+
+// Reads the leading --sim- options; returns the index of the first other word, or 0 when an
+// option is malformed.
+int parseSimOptions(int argc, char** argv, SimOptions* options) {
+  parseScenario("normal", &options->scenario);
+  int i = 1;
+  for (; i < argc && startsWith(argv[i], "--sim-"); ++i) {
+    const char* arg = argv[i];
+    if (std::strcmp(arg, "--sim-clock=real") == 0) {
+      options->realClock = true;
+    } else if (std::strcmp(arg, "--sim-clock=virtual") == 0) {
+      options->realClock = false;
+    } else if (startsWith(arg, "--sim-scenario=")) {
+      if (!parseScenario(arg + std::strlen("--sim-scenario="), &options->scenario)) {
+        return 0;
+      }
+    } else if (startsWith(arg, "--sim-report=") && arg[std::strlen("--sim-report=")] != '\0') {
+      options->reportPath = arg + std::strlen("--sim-report=");
+    } else {
+      return 0;
+    }
+  }
+  return i;
+}
+
+void writeReportAtExit() {
+  SimSession& s = *g_session;
+  if (s.options.reportPath.empty()) {
+    return;
+  }
+  s.rig->catchUp();
+  ReportContext context;
+  context.scenario = s.options.scenario.name;
+  context.clock = s.options.realClock ? "real" : "virtual";
+  context.affinityMask = s.scheduling->affinity();
+  context.wallTime = static_cast<SimTime>(std::chrono::duration_cast<std::chrono::microseconds>(
+                                              std::chrono::steady_clock::now() - s.wallStart)
+                                              .count());
+  std::FILE* out = std::fopen(s.options.reportPath.c_str(), "w");
+  if (out == nullptr) {
+    std::fprintf(stderr, "nodletflash-sim: cannot write %s\n", s.options.reportPath.c_str());
+    return;
+  }
+  writeRigReport(out, *s.rig, context);
+  std::fclose(out);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  prepareConsole();
+  SimOptions options;
+  int first = parseSimOptions(argc, argv, &options);
+  if (first == 0) {
+    std::fprintf(stderr,
+                 "usage: %s [--sim-clock=real|virtual] [--sim-scenario=NAME] [--sim-report=FILE] "
+                 "<nodletNumber> <filename>\nscenarios: %s\n",
+                 argc > 0 ? argv[0] : "nodletflash-sim", scenarioNames());
+    return 2;
+  }
+
+  // The hand's node is the one the tool will address; any node will do when it addresses none.
+  int node = 12;
+  if (argc - first == 2) {
+    int asked = 0;
+    if (parseNodeNumber(argv[first], &asked)) {
+      node = asked;
+    }
+  }
+
+  g_session = new SimSession;  // owned by the process: see SimSession
+  SimSession& s = *g_session;
+  s.options = options;
+  s.wallStart = std::chrono::steady_clock::now();
+  if (options.realClock) {
+    s.clock = std::make_unique<RealClock>();
+  } else {
+    s.clock = std::make_unique<VirtualClock>();
+  }
+  s.rig = std::make_unique<HandRig>(*s.clock, rigConfigFor(options.scenario, node));
+  s.port = std::make_unique<SimPort>(*s.rig);
+  s.sleeper = std::make_unique<SimSleeper>(*s.rig);
+  s.scheduling = std::make_unique<SimScheduling>(options.scenario.scheduling);
+  std::atexit(writeReportAtExit);
+
+  std::vector<char*> toolArgs;
+  toolArgs.push_back(argv[0]);
+  for (int i = first; i < argc; ++i) {
+    toolArgs.push_back(argv[i]);
+  }
+  toolArgs.push_back(nullptr);
+  RunParts parts;
+  parts.port = s.port.get();
+  parts.sleeper = s.sleeper.get();
+  parts.scheduling = s.scheduling.get();
+  return runFlash(static_cast<int>(toolArgs.size()) - 1, toolArgs.data(), parts);
+}

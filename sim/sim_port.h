@@ -1,0 +1,67 @@
+// The core's seams, served by the virtual hand: the adapter channel, the sleep and the scheduler.
+#pragma once
+
+#include <cstdint>
+
+#include "can/can_port.h"
+#include "hand_rig.h"
+#include "host/millisecond_sleep.h"
+#include "host/realtime.h"
+#include "scenario.h"
+
+/// The tool's adapter channel, carried to the rig's adapter.
+class SimPort : public CanPort {
+ public:
+  explicit SimPort(HandRig& rig) : rig_(rig) {}
+
+ protected:
+  CanStatus doOpen() override { return rig_.open(); }
+  CanStatus doClose() override { return rig_.close(); }
+  CanStatus doRead(CanFrame* frame) override { return rig_.read(frame); }
+  CanStatus doWrite(const CanFrame& frame) override { return rig_.write(frame); }
+
+ private:
+  HandRig& rig_;
+};
+
+/// The tool's sleep, on the rig's clock.
+class SimSleeper : public Sleeper {
+ public:
+  explicit SimSleeper(HandRig& rig) : rig_(rig) {}
+  void sleepMs(unsigned ms) override { rig_.sleepMs(ms); }
+
+ private:
+  HandRig& rig_;
+};
+
+/// The error codes the scheduling stand-in reports for its failed reads.
+constexpr int kSimClassReadError = 5;
+constexpr int kSimThreadReadError = 6;
+/// The processors of the stand-in's machine.
+constexpr int kSimProcessors = 4;
+
+/// A scheduler of a machine with kSimProcessors CPUs that grants what it is asked, or fails as
+/// the scenario says. It remembers what it was set to.
+class SimScheduling : public SchedulingPlatform {
+ public:
+  explicit SimScheduling(SchedulingFault fault) : fault_(fault) {}
+
+  void raiseThreadPriority() override { thread_priority_ = kThreadPriorityTimeCritical; }
+  void raiseProcessClass() override { priority_class_ = kHighPriorityClass; }
+  bool readAffinity(uint64_t* processMask, uint64_t* systemMask, int* width) override;
+  int processorCount() override { return kSimProcessors; }
+  void setAffinity(uint64_t mask) override;
+  uint32_t priorityClass() override;
+  int threadPriority() override;
+  int lastError() override { return last_error_; }
+
+  /// The affinity the tool set; 0 until it set one.
+  uint64_t affinity() const { return affinity_; }
+
+ private:
+  SchedulingFault fault_;
+  uint64_t affinity_ = 0;
+  uint32_t priority_class_ = 0x20;  // normal
+  int thread_priority_ = 0;         // normal
+  int last_error_ = 0;
+};
