@@ -33,7 +33,6 @@
 #include <cstring>
 #include <string>
 
-#include "app/node_number.h"
 #include "frame_kind.h"
 #include "hand_timing.h"
 #include "node_model.h"
@@ -70,6 +69,15 @@ bool startsWith(const char* text, const char* prefix) {
   return std::strncmp(text, prefix, std::strlen(prefix)) == 0;
 }
 
+// A node number as the tool's users write it: 11 to 14.
+bool parseNode(const char* text, int* node) {
+  if (std::strlen(text) != 2 || text[0] != '1' || text[1] < '1' || text[1] > '4') {
+    return false;
+  }
+  *node = 10 + (text[1] - '0');
+  return true;
+}
+
 bool parseOptions(int argc, char** argv, Options* options) {
   parseScenario("normal", &options->scenario);
   int i = 1;
@@ -96,7 +104,7 @@ bool parseOptions(int argc, char** argv, Options* options) {
       return false;
     }
   }
-  return i == argc - 1 && parseNodeNumber(argv[i], &options->node);
+  return i == argc - 1 && parseNode(argv[i], &options->node);
 }
 
 // A raw socket on |interface|, non-blocking, that receives data frames only; -1 on failure.
