@@ -18,7 +18,7 @@ cp "$hand" "$stage/virtual-hand"
 cp "$image" "$stage/firmware-100k.hex"
 
 start=$(date +%s.%N)
-bash "$here/run.sh" --cache "$cache" --out "$outdir" --timeout 1500 "$here/download-guest.sh" \
+bash "$here/../../tools/qemu-vcan/run.sh" --cache "$cache" --out "$outdir" --timeout 1500 "$here/download-guest.sh" \
     "$stage/nodletflash-static" "$stage/virtual-hand" "$stage/firmware-100k.hex"
 wall=$(echo "$start $(date +%s.%N)" | awk '{ printf "%.1f", $2 - $1 }')
 files="$outdir/files"

@@ -53,7 +53,7 @@ rm -f "$report"
 # The library opens the report with Windows' file calls: the path on drive Z:, the Linux root.
 win_report=Z:${report//\//\\}
 
-bash "$here/run_exe.sh" --env "NODLETFLASH_STANDIN=scenario=$scenario;node=$node;report=$win_report" "$@"
+bash "$here/../../tools/wine/run_exe.sh" --env "NODLETFLASH_STANDIN=scenario=$scenario;node=$node;report=$win_report" "$@"
 status=$?
 ((status == 0 || status == 1)) || exit "$status"
 failed=$((status != 0))
