@@ -37,11 +37,9 @@ void writeRigReport(std::FILE* out, const HandRig& rig, ReportContext context) {
   writeReport(out, rig.stats(), rig.node(), context);
 }
 
-void writeReport(std::FILE* out, const RigStats& s, const NodeModel& nodeModel,
-                 const ReportContext& context) {
+void writeNodeFields(std::FILE* out, const NodeModel& nodeModel) {
   const NodeLog& node = nodeModel.log();
   const TekhexAssembler& records = nodeModel.records();
-
   // The download's pace: from the start frame to the last character, as the node saw it.
   double downloadMs = 0;
   double charsPerSecond = 0;
@@ -51,6 +49,21 @@ void writeReport(std::FILE* out, const RigStats& s, const NodeModel& nodeModel,
       charsPerSecond = node.dataFrames / (downloadMs / 1000.0);
     }
   }
+  std::fprintf(out, "  \"node_queries\": %d,\n", node.queries);
+  std::fprintf(out, "  \"node_resets\": %d,\n", node.resets);
+  std::fprintf(out, "  \"node_starts\": %d,\n", node.starts);
+  std::fprintf(out, "  \"node_data_frames\": %d,\n", node.dataFrames);
+  std::fprintf(out, "  \"node_frames_sent\": %d,\n", node.framesSent);
+  std::fprintf(out, "  \"records_ok\": %d,\n", records.recordsOk());
+  std::fprintf(out, "  \"records_bad\": %d,\n", records.recordsBad());
+  std::fprintf(out, "  \"record_chars_pending\": %d,\n", records.pendingChars());
+  std::fprintf(out, "  \"download_ms\": %.3f,\n", downloadMs);
+  std::fprintf(out, "  \"download_chars_per_s\": %.1f,\n", charsPerSecond);
+}
+
+void writeReport(std::FILE* out, const RigStats& s, const NodeModel& nodeModel,
+                 const ReportContext& context) {
+  const NodeLog& node = nodeModel.log();
   // The bus alone: a data frame and its go-ahead, each for its wire time.
   double busUsPerChar = 0;
   double busLimit = 0;
@@ -80,21 +93,12 @@ void writeReport(std::FILE* out, const RigStats& s, const NodeModel& nodeModel,
   std::fprintf(out, "  \"rx_lost\": %d,\n", context.rxLost);
   std::fprintf(out, "  \"power_offs\": %d,\n", s.powerOffs);
   std::fprintf(out, "  \"power_ons\": %d,\n", s.powerOns);
-  std::fprintf(out, "  \"node_queries\": %d,\n", node.queries);
-  std::fprintf(out, "  \"node_resets\": %d,\n", node.resets);
-  std::fprintf(out, "  \"node_starts\": %d,\n", node.starts);
-  std::fprintf(out, "  \"node_data_frames\": %d,\n", node.dataFrames);
-  std::fprintf(out, "  \"node_frames_sent\": %d,\n", node.framesSent);
-  std::fprintf(out, "  \"records_ok\": %d,\n", records.recordsOk());
-  std::fprintf(out, "  \"records_bad\": %d,\n", records.recordsBad());
-  std::fprintf(out, "  \"record_chars_pending\": %d,\n", records.pendingChars());
+  writeNodeFields(out, nodeModel);
   std::fprintf(out, "  \"affinity_mask\": %llu,\n",
                static_cast<unsigned long long>(context.affinityMask));
   std::fprintf(out, "  \"elapsed_ms\": %.3f,\n", ms(context.elapsed));
   std::fprintf(out, "  \"bus_ms\": %.3f,\n", ms(s.busTime));
   std::fprintf(out, "  \"sleep_ms\": %.3f,\n", ms(s.sleepTime));
-  std::fprintf(out, "  \"download_ms\": %.3f,\n", downloadMs);
-  std::fprintf(out, "  \"download_chars_per_s\": %.1f,\n", charsPerSecond);
   std::fprintf(out, "  \"bus_us_per_char\": %.3f,\n", busUsPerChar);
   std::fprintf(out, "  \"bus_limit_chars_per_s\": %.1f,\n", busLimit);
   std::fprintf(out, "  \"wall_ms\": %.3f,\n", ms(context.wallTime));

@@ -28,6 +28,10 @@ struct ReportContext {
 void writeReport(std::FILE* out, const RigStats& stats, const NodeModel& node,
                  const ReportContext& context);
 
+/// Writes what the node received (its counts, its records and the download's pace as it saw
+/// it) as members of the report's JSON object, each followed by a comma.
+void writeNodeFields(std::FILE* out, const NodeModel& node);
+
 /// The report of a rig, which should be caught up first; |context| gives the rest.
 void writeRigReport(std::FILE* out, const HandRig& rig, ReportContext context);
 

@@ -221,17 +221,7 @@ class VirtualHand {
   }
 
   void writeReport(std::FILE* out, const std::string& scenario, const std::string& interface) {
-    const NodeLog& node = node_.log();
-    const TekhexAssembler& records = node_.records();
     double elapsedMs = ms(clock_.now());
-    double downloadMs = 0;
-    double charsPerSecond = 0;
-    if (node.firstStartAt != kNever && node.lastDataAt != kNever) {
-      downloadMs = ms(node.lastDataAt - node.firstStartAt);
-      if (downloadMs > 0) {
-        charsPerSecond = node.dataFrames / (downloadMs / 1000.0);
-      }
-    }
     std::fprintf(out, "{\n");
     std::fprintf(out, "  \"scenario\": %s,\n", jsonString(scenario).c_str());
     std::fprintf(out, "  \"clock\": \"real\",\n");
@@ -245,19 +235,10 @@ class VirtualHand {
     std::fprintf(out, "  \"send_failures\": %d,\n", log_.sendFailures);
     std::fprintf(out, "  \"power_offs\": %d,\n", log_.powerOffs);
     std::fprintf(out, "  \"power_ons\": %d,\n", log_.powerOns);
-    std::fprintf(out, "  \"node_queries\": %d,\n", node.queries);
-    std::fprintf(out, "  \"node_resets\": %d,\n", node.resets);
-    std::fprintf(out, "  \"node_starts\": %d,\n", node.starts);
-    std::fprintf(out, "  \"node_data_frames\": %d,\n", node.dataFrames);
-    std::fprintf(out, "  \"node_frames_sent\": %d,\n", node.framesSent);
-    std::fprintf(out, "  \"records_ok\": %d,\n", records.recordsOk());
-    std::fprintf(out, "  \"records_bad\": %d,\n", records.recordsBad());
-    std::fprintf(out, "  \"record_chars_pending\": %d,\n", records.pendingChars());
+    writeNodeFields(out, node_);
     std::fprintf(out, "  \"elapsed_ms\": %.3f,\n", elapsedMs);
-    std::fprintf(out, "  \"download_ms\": %.3f,\n", downloadMs);
-    std::fprintf(out, "  \"download_chars_per_s\": %.1f,\n", charsPerSecond);
     std::fprintf(out, "  \"wall_ms\": %.3f,\n", elapsedMs);
-    std::fprintf(out, "  \"data\": %s\n", jsonString(node.data).c_str());
+    std::fprintf(out, "  \"data\": %s\n", jsonString(node_.log().data).c_str());
     std::fprintf(out, "}\n");
   }
 
