@@ -18,6 +18,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 
@@ -132,8 +133,9 @@ void checkInterface(Tally& tally) {
               hasDriver ? "exists" : "does not exist");
   int type = -1;
   if (FILE* f = std::fopen("/sys/class/net/can0/type", "r")) {
-    if (std::fscanf(f, "%d", &type) != 1) {
-      type = -1;
+    char text[32] = "";
+    if (std::fgets(text, sizeof(text), f) != nullptr) {
+      type = static_cast<int>(std::strtol(text, nullptr, 10));
     }
     std::fclose(f);
   }
