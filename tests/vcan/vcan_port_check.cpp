@@ -22,29 +22,13 @@
 #include <string>
 
 #include "can/can_port.h"
+#include "check_tally.h"
 #include "host/realtime.h"
 
 namespace {
 
 const char kInterface[] = "can0";
 constexpr long kGoAheadReads = 3000000;
-
-/// Tally of the checks run so far.
-struct Tally {
-  int passed = 0;
-  int failed = 0;
-};
-
-void check(Tally& tally, bool good, const char* name, const std::string& detail = "") {
-  if (good) {
-    ++tally.passed;
-    std::printf("ok - %s\n", name);
-  } else {
-    ++tally.failed;
-    std::printf("not ok - %s: %s\n", name, detail.c_str());
-  }
-  std::fflush(stdout);
-}
 
 double nowSeconds() {
   timespec ts{};

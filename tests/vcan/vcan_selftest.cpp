@@ -22,26 +22,11 @@
 #include <cstring>
 #include <string>
 
+#include "check_tally.h"
+
 namespace {
 
 const char kInterface[] = "can0";
-
-/// Tally of the checks run so far.
-struct Tally {
-  int passed = 0;
-  int failed = 0;
-};
-
-void check(Tally& tally, bool good, const char* name, const std::string& detail = "") {
-  if (good) {
-    ++tally.passed;
-    std::printf("ok - %s\n", name);
-  } else {
-    ++tally.failed;
-    std::printf("not ok - %s: %s\n", name, detail.c_str());
-  }
-  std::fflush(stdout);
-}
 
 std::string errnoText(int err) {
   return std::string(strerrorname_np(err) ? strerrorname_np(err) : "?") + " (" +
