@@ -21,6 +21,7 @@
 
 #include "can/can_interface_linux.h"
 #include "can/can_port.h"
+#include "can/channel_lock.h"
 
 namespace {
 
@@ -32,6 +33,7 @@ constexpr CanStatus kInterfaceControl = 3;
 constexpr CanStatus kSocket = 4;
 constexpr CanStatus kNoFrame = 5;
 constexpr CanStatus kNotSent = 6;
+constexpr CanStatus kChannelBusy = 7;
 
 // The interface to bring back up when the process ends, if the run found it up.
 char g_restore_interface[IF_NAMESIZE] = "";
@@ -63,6 +65,13 @@ class SocketCanPort : public CanPort {
 
  protected:
   CanStatus doOpen() override {
+    // The interface is this run's alone: another run's stops and starts would break it.
+    if (!locked_) {
+      if (!acquireChannelLock(channelLockName(interface_))) {
+        return kChannelBusy;
+      }
+      locked_ = true;
+    }
     unsigned index = if_nametoindex(interface_.c_str());
     CanInterfaceState state;
     if (index == 0 || !isUp(interface_, &state.up)) {
@@ -159,6 +168,7 @@ class SocketCanPort : public CanPort {
 
   std::string interface_;
   int socket_ = -1;
+  bool locked_ = false;
   bool first_open_done_ = false;
   bool controller_ = false;  // a CAN controller rather than a virtual interface
 };
