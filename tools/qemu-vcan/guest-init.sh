@@ -20,7 +20,7 @@ mount -t sysfs sysfs /sys
 mount -t devtmpfs devtmpfs /dev
 mkdir -p /dev/pts /root /out
 mount -t tmpfs tmpfs /tmp
-# Where a Debian system keeps lock files.
+# Where programs keep their lock files, as on Debian: writable by all, sticky.
 mount -t tmpfs -o mode=0755 tmpfs /run
 mkdir -m 1777 /run/lock
 
