@@ -4,7 +4,7 @@
 # driver: the real nodletflash, as root, runs on can0, virtual-hand on can1. Runs:
 #   fresh         can0 as the driver left it (down, no bit rate): a download of tiny.hex
 #   rate500k      can0 up at 500 kbit/s: refused, can0 untouched
-#   up1m          can0 up at 1 Mbit/s: a download of firmware-100k.hex, during which
+#   up1m          can0 up at 1 Mbit/s: a download of firmware-200.hex, during which
 #   second        a second run, for node 13, is started
 #   silent        a node that never answers
 #   sigN          SIGINT or SIGTERM at a random moment of the handshake or the download, can0
@@ -20,7 +20,7 @@ set -u
 uptime_s() { cut -d' ' -f1 /proc/uptime; }
 uptime_s >"$VCAN_OUT/boot.uptime"
 . ./guest-lib.sh
-big=firmware-100k.hex
+big=firmware-200.hex
 small=tiny.hex
 
 # set_can IFACE RATE up|down: the interface down, at RATE, then up or left down.
@@ -141,17 +141,17 @@ for stage in handshake download; do
 done
 
 # --- the adapter unplugged ----------------------------------------------------------------------
-# unplug_at NAME DELAY_US [PATTERN COUNT]: in the background, hot-removes can0's card DELAY_US
-# after the tool started, or once its stdout has COUNT lines matching PATTERN.
+# unplug_at NAME DELAY_US PATTERN COUNT: in the background, hot-removes can0's card DELAY_US
+# after the tool's stdout has COUNT lines matching PATTERN.
 unplug_at() {
     card=$(readlink -f /sys/class/net/can0/device)
     wait_pid
-    [ $# -gt 2 ] && wait_for "$1" "$3" "$4"
+    wait_for "$1" "$3" "$4"
     usleep "$2"
     uptime_s >"$out/$1.moment"
     echo 1 >"$card/remove"
 }
-# unplug NAME DELAY_US [PATTERN COUNT]: a run during which can0's card is removed; the card
+# unplug NAME DELAY_US PATTERN COUNT: a run during which can0's card is removed; the card
 # comes back afterwards.
 unplug() {
     name=$1
@@ -171,7 +171,8 @@ unplug() {
         waited=$((waited + 1))
     done
 }
-unplug unplug-on 500000
-unplug unplug-off 3000000
+# The node answers for about a second after the first query, then is off for five.
+unplug unplug-on 300000 '^USERMESSAGEPlease power off' 1
+unplug unplug-off 3000000 '^USERMESSAGEPlease power off' 1
 unplug unplug-down 0 '^DOWNPROG' 5
 exit 0
