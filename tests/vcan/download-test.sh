@@ -34,6 +34,7 @@ expect "download: status" "$(cat "$files/download.status")" 0
 expect "download: 100 progress reports" "$(grep -c '^DOWNPROG' "$expected/download")" 100
 received_whole download "$image"
 expect "download: can0 afterwards" "$(cat "$files/download.can0")" up
+empty_stderr download
 
 # --- a node that never answers ----------------------------------------------------------------
 never_answers >"$expected/silent"
@@ -48,12 +49,14 @@ else
     not_ok "silent: the interface stopped $downs times in 500 attempts"
 fi
 expect "silent: can0 afterwards" "$(cat "$files/silent.can0")" up
+empty_stderr silent
 
 # --- no right to control the interface, and no interface --------------------------------------
 refused_adapter >"$expected/no-can"
 for name in nocap nocan0; do
     same_stdout "$name" "$expected/no-can"
     expect "$name: status" "$(cat "$files/$name.status")" 1
+    empty_stderr "$name"
 done
 expect "nocap: can0 afterwards" "$(cat "$files/nocap.can0")" up
 
