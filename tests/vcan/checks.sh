@@ -24,6 +24,35 @@ empty_stderr() {  # empty_stderr NAME
         not_ok "$1: standard error: $(head -c 300 "$files/$1.stderr" 2>/dev/null | tr '\n' '|')"
     fi
 }
+# all_stderr_empty: every run left nothing on standard error.
+all_stderr_empty() {
+    local file
+    for file in "$files"/*.stderr; do
+        empty_stderr "$(basename "$file" .stderr)"
+    done
+}
+# prefix_of NAME FILE DROP: run NAME's stdout, less its last DROP lines, is how FILE begins.
+prefix_of() {
+    local head_file
+    head_file="$(mktemp)"
+    head -n "-$3" "$files/$1.stdout" >"$head_file"
+    if head -c "$(stat -c %s "$head_file")" "$2" | cmp -s - "$head_file"; then
+        ok "$1: the lines before the end are the run's own, byte for byte"
+    else
+        not_ok "$1: the lines before the end are not those of a run"
+        head -n 8 "$head_file"
+    fi
+    rm -f "$head_file"
+}
+# cut_short NAME FILE: run NAME's stdout is how FILE begins, without a closing line.
+cut_short() {
+    prefix_of "$1" "$2" 0
+    if grep -q '^Program ended' "$files/$1.stdout"; then
+        not_ok "$1: a closing line after the signal"
+    else
+        ok "$1: no closing line"
+    fi
+}
 finish() {
     if [ "$failures" -ne 0 ]; then
         echo "$failures checks failed"

@@ -1,8 +1,12 @@
 #!/bin/sh
 # Guest side of the download test (see download-test.sh, which checks what this leaves behind).
 # Runs the real nodletflash, as root, against virtual-hand on can0:
-#   download  a full download of firmware-100k.hex by a hand that is power-cycled
+#   download  a full download of firmware-100k.hex by a hand that is power-cycled, during
+#             which a second run (second) tries the same interface for node 13
 #   silent    a node that never answers: the whole attempt budget
+#   sigint-handshake, sigterm-download, sigterm-down-handshake
+#             runs ended by a signal during the handshake or the download, the last one on a
+#             can0 that was down when it began
 #   nocap     a run without CAP_NET_ADMIN (as nobody)
 #   nocan0    a run when can0 does not exist
 # For each it leaves in $VCAN_OUT the files guest-lib.sh describes.
@@ -10,8 +14,17 @@ set -u
 image=firmware-100k.hex
 . ./guest-lib.sh
 
+second_run second download &
+second=$!
 with_hand download normal
+wait $second
 with_hand silent never-answers
+
+signalled sigint-handshake INT 3000000
+signalled sigterm-download TERM 1000000 '^DOWNPROG' 1
+ip link set can0 down
+signalled sigterm-down-handshake TERM 3000000
+ip link set can0 up
 
 echo "nobody:x:65534:65534:nobody:/:/bin/sh" >>/etc/passwd
 echo "nogroup:x:65534:" >>/etc/group

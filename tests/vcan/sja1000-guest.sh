@@ -14,12 +14,12 @@
 #   unplug-down   and during the download; the card comes back between runs
 # Besides the files guest-lib.sh describes it leaves NAME.before (can0's state before the run),
 # NAME.monitor (the link events of `ip monitor link` during the run, then a line "@@after" and
-# the events of a change made afterwards, which show the monitor works), NAME.moment (when the
-# signal or the removal came, as uptime) and boot.uptime (the uptime at which this script began).
+# the events of a change made afterwards, which show the monitor works), NAME.signal (the signal
+# and the stage aimed at) and boot.uptime (the uptime at which this script began).
 set -u
-uptime_s() { cut -d' ' -f1 /proc/uptime; }
-uptime_s >"$VCAN_OUT/boot.uptime"
+cut -d' ' -f1 /proc/uptime >"$VCAN_OUT/boot.uptime"
 . ./guest-lib.sh
+hand_interface=can1
 big=firmware-200.hex
 small=tiny.hex
 
@@ -28,17 +28,6 @@ set_can() {
     "$iproute" link set "$1" down &&
         "$iproute" link set "$1" type can bitrate "$2" &&
         "$iproute" link set "$1" "$3"
-}
-
-# wait_for NAME PATTERN COUNT: until run NAME's stdout has COUNT lines matching PATTERN, or the
-# run has ended (at most 120 s).
-wait_for() {
-    waited=0
-    while [ "$(cat "$out/$1.stdout" 2>/dev/null | grep -c "$2")" -lt "$3" ] &&
-        [ ! -e "$out/$1.status" ] && [ $waited -lt 6000 ]; do
-        usleep 20000
-        waited=$((waited + 1))
-    done
 }
 
 # random_us MIN MAX: a random number of microseconds from MIN to MAX.
@@ -61,42 +50,33 @@ monitor_stop() {
     wait $monitor 2>/dev/null
 }
 
-# The tool started so that its pid is known, with the signal dispositions of a foreground command.
-tool_pid() {
-    rm -f /tmp/tool.pid
-    tool "$1" sh -c 'echo $$ >/tmp/tool.pid; exec nodletflash 12 "$0"' "$2"
-}
-wait_pid() {
-    while [ ! -s /tmp/tool.pid ]; do usleep 1000; done
-}
-
 "$iproute" link set can1 type can bitrate 1000000 && "$iproute" link set can1 up ||
     { echo "cannot bring can1 up"; exit 1; }
 
 # --- can0 as the driver left it ---------------------------------------------------------------
 image=$small
 can0_state >"$out/fresh.before"
-with_hand fresh normal can1
+with_hand fresh normal
 
 # --- can0 at another bit rate -------------------------------------------------------------------
 image=$big
 set_can can0 500000 up
 can0_state >"$out/rate500k.before"
 monitor_start rate500k
-with_hand rate500k normal can1
+with_hand rate500k normal
 monitor_mark rate500k
 set_can can0 1000000 up
 monitor_stop rate500k
 
 # --- can0 up at 1 Mbit/s, and a second run during the download -----------------------------------
+image=$big
 can0_state >"$out/up1m.before"
-start_hand up1m normal can1
+start_hand up1m normal
 tool up1m nodletflash 12 "$big" &
 first=$!
 wait_for up1m '^DOWNPROG' 3
 monitor_start second
-can0_state >"$out/second.before"
-tool second nodletflash 13 "$big"
+second_run second up1m
 monitor_mark second
 wait $first
 monitor_stop second
@@ -104,24 +84,11 @@ stop_hand up1m
 
 # --- a node that never answers --------------------------------------------------------------------
 can0_state >"$out/silent.before"
-with_hand silent never-answers can1
+with_hand silent never-answers
 
 # --- signals ------------------------------------------------------------------------------------
-# kill_at NAME SIGNAL handshake|download: in the background, sends SIGNAL to the tool at a random
-# moment of the handshake (within 6 s of its start; the node answers again after about 6 s) or
-# of the download (within 3 s of its first line).
-kill_at() {
-    if [ "$3" = handshake ]; then
-        delay=$(random_us 0 6000000)
-        wait_pid
-    else
-        delay=$(random_us 0 3000000)
-        wait_for "$1" '^Starting download' 1
-    fi
-    usleep "$delay"
-    echo "$(uptime_s) after ${delay} us" >"$out/$1.moment"
-    kill -"$2" "$(cat /tmp/tool.pid)"
-}
+# At a random moment of the handshake (within 6 s of the tool's start; the node answers again
+# after about 6 s) or of the download (within 3 s of its first line).
 n=0
 for stage in handshake download; do
     for signal in INT TERM; do
@@ -130,40 +97,28 @@ for stage in handshake download; do
             set_can can0 1000000 "$initial"
             can0_state >"$out/sig$n.before"
             echo "SIG$signal $stage" >"$out/sig$n.signal"
-            start_hand "sig$n" normal can1
-            kill_at "sig$n" "$signal" "$stage" &
-            killer=$!
-            tool_pid "sig$n" "$big"
-            wait $killer
-            stop_hand "sig$n"
+            if [ $stage = handshake ]; then
+                signalled "sig$n" "$signal" "$(random_us 0 6000000)"
+            else
+                signalled "sig$n" "$signal" "$(random_us 0 3000000)" '^Starting download' 1
+            fi
         done
     done
 done
 
 # --- the adapter unplugged ----------------------------------------------------------------------
-# unplug_at NAME DELAY_US PATTERN COUNT: in the background, hot-removes can0's card DELAY_US
-# after the tool's stdout has COUNT lines matching PATTERN.
-unplug_at() {
-    card=$(readlink -f /sys/class/net/can0/device)
-    wait_pid
-    wait_for "$1" "$3" "$4"
-    usleep "$2"
-    uptime_s >"$out/$1.moment"
-    echo 1 >"$card/remove"
-}
-# unplug NAME DELAY_US PATTERN COUNT: a run during which can0's card is removed; the card
-# comes back afterwards.
+# unplug NAME DELAY_US PATTERN COUNT: a run during which can0's card is hot-removed DELAY_US after
+# the tool's stdout has COUNT lines matching PATTERN; the card comes back afterwards.
 unplug() {
-    name=$1
-    shift
     set_can can0 1000000 up
-    can0_state >"$out/$name.before"
-    start_hand "$name" normal can1
-    unplug_at "$name" "$@" &
+    can0_state >"$out/$1.before"
+    card=$(readlink -f /sys/class/net/can0/device)
+    start_hand "$1" normal
+    act_at "$1" "$2" 'echo 1 >"$card/remove"' "$3" "$4" &
     remover=$!
-    tool_pid "$name" "$big"
+    tool_pid "$1" 12
     wait $remover
-    stop_hand "$name"
+    stop_hand "$1"
     echo 1 >/sys/bus/pci/rescan
     waited=0
     while [ ! -e /sys/class/net/can0 ] && [ $waited -lt 500 ]; do
