@@ -7,10 +7,13 @@
 #   sigint-handshake, sigterm-download, sigterm-down-handshake
 #             runs ended by a signal during the handshake or the download, the last one on a
 #             can0 that was down when it began
+#   unplug-handshake, unplug-download
+#             can0 removed (as an unplugged adapter's interface vanishes) during the handshake
+#             or the download; NAME.unplugged holds the uptime of the removal
 #   nocap     a run without CAP_NET_ADMIN (as nobody)
 #   nocan0    a run when can0 does not exist
 # For each it leaves in $VCAN_OUT: NAME.stdout, NAME.stderr, NAME.status, NAME.seconds (the
-# tool's run time), NAME.can0 (up or down afterwards) and, where a hand took part, NAME.report
+# tool's run time), NAME.ended (the uptime at its end), NAME.can0 (up or down afterwards) and, where a hand took part, NAME.report
 # and NAME.hand-status.
 set -u
 out="$VCAN_OUT"
@@ -39,6 +42,7 @@ tool() {
     "$@" >"$out/$name.stdout" 2>"$errors" </dev/null
     echo $? >"$out/$name.status"
     end=$(uptime_s)
+    echo "$end" >"$out/$name.ended"
     echo "$start $end" | awk '{ printf "%.2f\n", $2 - $1 }' >"$out/$name.seconds"
     can0_state >"$out/$name.can0"
     echo "$name: status $(cat "$out/$name.status") after $(cat "$out/$name.seconds") s"
@@ -52,23 +56,44 @@ run_tool() {
 # signalled SIGNAL WHEN: runs the tool and sends it SIGNAL WHEN seconds after its start, or, for
 # "download", a second into the download; the status is then the shell's 128 + the signal. The
 # tool runs in the foreground: a background command of a script starts with SIGINT ignored. Its
-# standard error goes to NAME.stderr here, apart from the shell's own notice of the signal.
+# standard error goes to NAME.stderr from within a subshell, so that the shell's own notice of
+# the signal, printed while it waits, does not.
 signalled() {
     (
-        if [ "$2" = download ]; then
-            waited=0
-            until grep -q '^DOWNPROG' "$out/$name.stdout" || [ $waited -ge 6000 ]; do
-                usleep 20000
-                waited=$((waited + 1))
-            done
-            sleep 1
-        else
-            sleep "$2"
-        fi
+        at_moment "$2"
         kill -"$1" $(pidof nodletflash)
     ) &
     killer=$!
-    nodletflash 12 "$image" 2>"$out/$name.stderr"
+    (exec nodletflash 12 "$image" 2>"$out/$name.stderr")
+    status=$?
+    wait $killer
+    return $status
+}
+
+# at_moment WHEN: returns WHEN seconds after it is called or, for "download", a second into the
+# download of the current run.
+at_moment() {
+    if [ "$1" = download ]; then
+        waited=0
+        until grep -q '^DOWNPROG' "$out/$name.stdout" || [ $waited -ge 6000 ]; do
+            usleep 20000
+            waited=$((waited + 1))
+        done
+        sleep 1
+    else
+        sleep "$1"
+    fi
+}
+
+# unplugged WHEN: runs the tool and removes can0 at WHEN (see at_moment).
+unplugged() {
+    (
+        at_moment "$1"
+        uptime_s >"$out/$name.unplugged"
+        ip link del can0
+    ) &
+    killer=$!
+    nodletflash 12 "$image"
     status=$?
     wait $killer
     return $status
@@ -119,6 +144,13 @@ with_hand sigterm-download normal signalled TERM download
 ip link set can0 down
 with_hand sigterm-down-handshake normal signalled TERM 3
 ip link set can0 up
+
+# The hand's socket goes with can0; a new can0 is made for the next run.
+for moment in handshake download; do
+    with_hand unplug-$moment normal unplugged $moment
+    ip link add dev can0 type vcan
+    ip link set can0 up
+done
 
 echo "nobody:x:65534:65534:nobody:/:/bin/sh" >>/etc/passwd
 echo "nogroup:x:65534:" >>/etc/group

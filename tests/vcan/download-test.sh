@@ -130,6 +130,31 @@ expect "sigterm-download: can0 afterwards" "$(cat "$files/sigterm-download.can0"
 expect "sigterm-down-handshake: status" "$(cat "$files/sigterm-down-handshake.status")" 143
 expect "sigterm-down-handshake: can0 afterwards" "$(cat "$files/sigterm-down-handshake.can0")" down
 
+# --- can0 removed mid-run, as an unplugged adapter's interface vanishes: one ERROR line, then the
+# closing line, status 1 ------------------------------------------------------------------------
+for name in unplug-handshake unplug-download; do
+    lines=$(wc -l <"$files/$name.stdout")
+    head -n $((lines - 2)) "$files/$name.stdout" >"$expected/$name.before"
+    size=$(wc -c <"$expected/$name.before")
+    error=$(tail -n 2 "$files/$name.stdout" | head -n 1)
+    if head -c "$size" "$expected/download" | cmp -s - "$expected/$name.before" &&
+        [ "${error#ERROR}" != "$error" ] &&
+        [ "$(tail -n 1 "$files/$name.stdout")" = "Program ended unsuccessfully." ]; then
+        ok "$name: the download's output, then one ERROR line and the closing line"
+    else
+        not_ok "$name: stdout is not the download's followed by one ERROR line and the closing line"
+        tail -n 4 "$files/$name.stdout"
+    fi
+    expect "$name: status" "$(cat "$files/$name.status")" 1
+    echo "measure $name: ended $(echo "$(cat "$files/$name.unplugged") $(cat "$files/$name.ended")" |
+        awk '{ printf "%.2f", $2 - $1 }') s after can0 was removed, with: $error"
+done
+if grep -q '^DOWNPROG' "$files/unplug-download.stdout"; then
+    ok "unplug-download: can0 was removed during the download"
+else
+    not_ok "unplug-download: can0 was removed before the download"
+fi
+
 # --- a node that never answers ----------------------------------------------------------------
 {
     printf 'Loading firmware file...\nInitializing CAN connection...\n'
