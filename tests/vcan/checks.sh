@@ -53,6 +53,26 @@ cut_short() {
         ok "$1: no closing line"
     fi
 }
+# ended_by_removal NAME EXPECTED_FILE BOUND_S: run NAME, whose adapter was removed at the uptime
+# in NAME.moment, printed how EXPECTED_FILE begins, then one ERROR line and the closing line,
+# with status 1, no more than BOUND_S seconds after the removal.
+ended_by_removal() {
+    local errors after
+    expect "$1: status" "$(cat "$files/$1.status")" 1
+    expect "$1: the closing line" "$(tail -n 1 "$files/$1.stdout")" "Program ended unsuccessfully."
+    errors=$(grep -c '^ERROR' "$files/$1.stdout" || true)
+    expect "$1: ERROR lines" "$errors" 1
+    expect "$1: the ERROR line comes last before the closing line" \
+        "$(tail -n 2 "$files/$1.stdout" | head -n 1 | cut -c1-5)" ERROR
+    prefix_of "$1" "$2" 2
+    after=$(awk '{ printf "%.2f", $2 - $1 }' <<<"$(cut -d' ' -f1 "$files/$1.moment") $(cat "$files/$1.ended")")
+    if awk -v t="$after" -v b="$3" 'BEGIN { exit !(t <= b) }'; then
+        ok "$1: ended $after s after the removal (bound $3 s)"
+    else
+        not_ok "$1: ended $after s after the removal, beyond $3 s"
+    fi
+    echo "measure $1: $(tail -n 2 "$files/$1.stdout" | head -n 1 | cut -c1-60)... $after s after the removal"
+}
 finish() {
     if [ "$failures" -ne 0 ]; then
         echo "$failures checks failed"

@@ -7,6 +7,9 @@
 #   sigint-handshake, sigterm-download, sigterm-down-handshake
 #             runs ended by a signal during the handshake or the download, the last one on a
 #             can0 that was down when it began
+#   unplug-handshake, unplug-download
+#             can0 removed (as an unplugged adapter's interface vanishes) during the handshake
+#             or the download
 #   nocap     a run without CAP_NET_ADMIN (as nobody)
 #   nocan0    a run when can0 does not exist
 # For each it leaves in $VCAN_OUT the files guest-lib.sh describes.
@@ -24,6 +27,14 @@ signalled sigint-handshake INT 3000000
 signalled sigterm-download TERM 1000000 '^DOWNPROG' 1
 ip link set can0 down
 signalled sigterm-down-handshake TERM 3000000
+ip link set can0 up
+
+# The hand's socket goes with can0; a new can0 is made for the next run.
+acted_on unplug-handshake 'ip link del can0' 3000000
+ip link add dev can0 type vcan
+ip link set can0 up
+acted_on unplug-download 'ip link del can0' 1000000 '^DOWNPROG' 1
+ip link add dev can0 type vcan
 ip link set can0 up
 
 echo "nobody:x:65534:65534:nobody:/:/bin/sh" >>/etc/passwd

@@ -55,6 +55,17 @@ expect "sigterm-download: can0 afterwards" "$(cat "$files/sigterm-download.can0"
 expect "sigterm-down-handshake: status" "$(cat "$files/sigterm-down-handshake.status")" 143
 expect "sigterm-down-handshake: can0 afterwards" "$(cat "$files/sigterm-down-handshake.can0")" down
 
+# --- can0 removed mid-run, as an unplugged adapter's interface vanishes: one ERROR line, then the
+# closing line, status 1, once the reset retries or the go-ahead wait have run out --------------
+for name in unplug-handshake unplug-download; do
+    ended_by_removal "$name" "$expected/download" 30
+done
+if grep -q '^DOWNPROG' "$files/unplug-download.stdout"; then
+    ok "unplug-download: can0 was removed during the download"
+else
+    not_ok "unplug-download: can0 was removed before the download"
+fi
+
 # --- a node that never answers ----------------------------------------------------------------
 never_answers >"$expected/silent"
 same_stdout silent "$expected/silent"

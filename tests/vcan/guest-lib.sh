@@ -102,19 +102,27 @@ with_hand() {
     stop_hand "$1"
 }
 
-# signalled NAME SIGNAL DELAY_US [PATTERN COUNT]: the tool on node 12 against a virtual hand,
-# sent SIGNAL as act_at says.
-signalled() {
+# acted_on NAME ACTION DELAY_US [PATTERN COUNT]: the tool on node 12 against a virtual hand, with
+# ACTION done to it as act_at says.
+acted_on() {
     start_hand "$1" normal
     if [ $# -gt 3 ]; then
-        act_at "$1" "$3" "kill -$2 \$(cat /tmp/tool.pid)" "$4" "$5" &
+        act_at "$1" "$3" "$2" "$4" "$5" &
     else
-        act_at "$1" "$3" "kill -$2 \$(cat /tmp/tool.pid)" &
+        act_at "$1" "$3" "$2" &
     fi
-    killer=$!
+    actor=$!
     tool_pid "$1" 12
-    wait $killer
+    wait $actor
     stop_hand "$1"
+}
+
+# signalled NAME SIGNAL DELAY_US [PATTERN COUNT]: the tool sent SIGNAL (see acted_on).
+signalled() {
+    name=$1
+    signal=$2
+    shift 2
+    acted_on "$name" "kill -$signal \$(cat /tmp/tool.pid)" "$@"
 }
 
 # second_run NAME FIRST: once run FIRST has begun its download, a run for node 13 as NAME.
