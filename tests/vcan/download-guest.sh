@@ -146,8 +146,8 @@ with_hand sigterm-down-handshake normal signalled TERM 3
 ip link set can0 up
 
 # The hand's socket goes with can0; a new can0 is made for the next run.
-for moment in handshake download; do
-    with_hand unplug-$moment normal unplugged $moment
+for moment in handshake:3 download:download; do
+    with_hand "unplug-${moment%%:*}" normal unplugged "${moment#*:}"
     ip link add dev can0 type vcan
     ip link set can0 up
 done
