@@ -65,10 +65,10 @@ int asUser(int uid, char** argv) {
 
 int main(int argc, char** argv) {
   if (argc == 3 && std::strcmp(argv[1], "chatter") == 0) {
-    return chatter(std::atoi(argv[2]));
+    return chatter(static_cast<int>(std::strtol(argv[2], nullptr, 10)));
   }
   if (argc >= 4 && std::strcmp(argv[1], "as-user") == 0) {
-    return asUser(std::atoi(argv[2]), argv + 3);
+    return asUser(static_cast<int>(std::strtol(argv[2], nullptr, 10)), argv + 3);
   }
   std::fprintf(stderr, "usage: check-guest-helper chatter MS | as-user UID PROGRAM [ARG...]\n");
   return 2;
