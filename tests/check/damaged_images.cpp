@@ -111,11 +111,13 @@ std::vector<DamagedImage> damageImage(const std::string& good) {
   corpus.push_back({"address length not hex", with(1, makeRecord(6, "X" + bodyOf(data2).substr(1))),
                     2, 7, "address length is not a hex digit"});
   corpus.push_back({"address cut short", with(lines.size() - 1, makeRecord(8, "80010")), 4, 12,
-                    "of 8 address digits"});
+                    "ends after 4 of 8 address digits"});
   corpus.push_back({"termination record with data",
                     with(lines.size() - 1, makeRecord(8, bodyOf(end) + "00")), 4, 16,
                     "after the termination record's address"});
   corpus.push_back({"record too short", with(1, "%4E6"), 2, 5, "record too short"});
+  corpus.push_back({"record ends before its address", with(lines.size() - 1, makeRecord(8, "")), 4,
+                    7, "address length is not a hex digit: the record ends there"});
   corpus.push_back({"no record mark", with(1, ":" + data2.substr(1)), 2, 1, "no record mark"});
   corpus.push_back({"record after the termination", joinCrlf({data1, end, data2, end}), 3, 1,
                     "after the termination record of line 2"});
