@@ -279,9 +279,9 @@ PreflightResult checkNodeAndImage(const std::string& nodeText, const std::string
   FirmwareImage image;
   ImageLoad load = loadFirmwareImage(path.c_str(), &image);
   if (load.error != ImageError::kNone) {
-    result.findings.push_back(
-        Finding{Severity::kProblem, "file",
-                "the tool refuses it: " + describeImageError(load, path.c_str()), load.line, 0});
+    result.findings.push_back(Finding{
+        Severity::kProblem, "file",
+        "the tool refuses it: " + describeImageError(load, path.c_str()), load.line, load.column});
     return result;
   }
   ImageSummary& summary = result.summary;

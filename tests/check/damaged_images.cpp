@@ -135,7 +135,7 @@ std::vector<DamagedImage> damageImage(const std::string& good) {
   corpus.push_back({"Intel HEX", ":0400000001020304F2\r\n:00000001FF\r\n", 1, 1, "no record mark"});
   // What the tool itself refuses: a record cut by a space that sendable characters follow, and
   // a NUL byte.
-  corpus.push_back({"record interrupted by a space", with(1, replaced(data2, 30, ' ')), 2, 0,
+  corpus.push_back({"record interrupted by a space", with(1, replaced(data2, 30, ' ')), 2, 31,
                     "the tool refuses it"});
   corpus.push_back({"NUL byte", with(1, replaced(data2, 30, '\0')), 0, 0, "NUL byte"});
   return corpus;
