@@ -1,6 +1,8 @@
 #include "damaged_images.h"
 
 #include <cstdio>
+#include <fstream>
+#include <sstream>
 
 namespace {
 
@@ -44,6 +46,13 @@ std::string makeRecord(int type, const std::string& body) {
     sum += static_cast<int>(kCharacterValues.find(c));
   }
   return "%" + head + hex2(sum % 256) + body;
+}
+
+std::string readWholeFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream text;
+  text << in.rdbuf();
+  return text.str();
 }
 
 std::vector<std::string> splitLines(const std::string& text) {
