@@ -15,13 +15,13 @@ namespace {
 
 constexpr size_t kTextWidth = 76;
 
-// The message as a person reads it: what varies is written as "..." or "N".
+// The message as a person reads it: what varies is written as "<...>" or "<n>".
 std::string shownMessage(const std::string& pattern) {
   std::string out;
   for (size_t i = 0; i < pattern.size(); ++i) {
     if (pattern[i] == '%' && i + 1 < pattern.size() &&
         (pattern[i + 1] == 's' || pattern[i + 1] == 'd')) {
-      out += pattern[i + 1] == 's' ? "..." : "N";
+      out += pattern[i + 1] == 's' ? "<...>" : "<n>";
       ++i;
     } else {
       out += pattern[i];
@@ -78,7 +78,7 @@ void renderScdoc(Platform platform) {
     std::printf("*%s*\n", scdocEscaped(shownMessage(trouble.message)).c_str());
     std::printf("\t%s\n\n", scdocEscaped(trouble.meaning).c_str());
     for (const Cause& cause : causesFor(trouble, platform)) {
-      std::printf("\t- %s\n", scdocEscaped(cause.what).c_str());
+      std::printf("\t- %s ++\n", scdocEscaped(cause.what).c_str());
       std::printf("\t  What to do: %s\n", scdocEscaped(cause.todo).c_str());
     }
     std::printf("\n");
