@@ -5,7 +5,8 @@ set -euo pipefail
 packages=(
   build-essential cmake git python3
   libgtest-dev libgmock-dev libbenchmark-dev
-  libsocketcan-dev
+  libnl-route-3-dev
+  libcap-dev libcli11-dev nlohmann-json3-dev
   clang clang-tidy clang-format libclang-rt-14-dev
 )
 

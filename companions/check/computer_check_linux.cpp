@@ -1,5 +1,6 @@
 // This computer's CAN set-up on Linux: the SocketCAN interface the tool would choose, whether
 // the tool could control it, and what the bus carries.
+#include "channel_lock_finding.h"
 #include "linux_facts.h"
 #include "preflight.h"
 
@@ -15,6 +16,7 @@ void checkComputer(const PreflightOptions& options, PreflightResult* result) {
   if (!usable) {
     return;
   }
+  checkChannelLock(interface.name, &findings);
   if (options.listenMs <= 0) {
     findings.push_back(Finding{Severity::kWarning, "bus", "not listened to (--listen-ms=0)", 0, 0});
   } else if (!interface.up) {

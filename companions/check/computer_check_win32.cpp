@@ -4,6 +4,7 @@
 #include <filesystem>
 
 #include "adapter_library.h"
+#include "channel_lock_finding.h"
 #include "preflight.h"
 #include "tool_locator.h"
 
@@ -46,6 +47,7 @@ void checkComputer(const PreflightOptions& options, PreflightResult* result) {
     exports = readPeExports(library);
   }
   judgeAdapterLibrary(library, searched, exports, &findings);
+  checkChannelLock("channel 0x51", &findings);
   findings.push_back(Finding{Severity::kWarning, "channel",
                              "channel 0x51 is not checked: opening it would disturb a run that "
                              "uses it",

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <string>
 
+#include "app/image_errors.h"
 #include "app/node_number.h"
 #include "download/node_frames.h"
 #include "download_estimate.h"
@@ -19,41 +20,6 @@ struct DataRange {
   uint64_t last = 0;
   int line = 0;
 };
-
-// What the tool says when it refuses a file, without its tag.
-std::string refusalText(const ImageLoad& load, const std::string& path) {
-  char text[512];
-  const char* p = path.c_str();
-  switch (load.error) {
-    case ImageError::kNone:
-      return "";
-    case ImageError::kOpen:
-      std::snprintf(text, sizeof(text), "Error opening firmware file %s.", p);
-      break;
-    case ImageError::kSize:
-      std::snprintf(text, sizeof(text), "Error finding the size of firmware file %s.", p);
-      break;
-    case ImageError::kTooLarge:
-      std::snprintf(text, sizeof(text), "Firmware file %s is too large (2 GiB or more).", p);
-      break;
-    case ImageError::kMemory:
-      std::snprintf(text, sizeof(text), "Not enough memory to load firmware file %s.", p);
-      break;
-    case ImageError::kRead:
-      std::snprintf(text, sizeof(text), "Error reading firmware file %s.", p);
-      break;
-    case ImageError::kNulByte:
-      std::snprintf(text, sizeof(text), "Firmware file %s contains a NUL byte.", p);
-      break;
-    case ImageError::kBrokenLine:
-      std::snprintf(text, sizeof(text),
-                    "Firmware file %s, line %d: the record is interrupted by a character that "
-                    "cannot be sent.",
-                    p, load.line);
-      break;
-  }
-  return text;
-}
 
 std::string hex(uint64_t value, int digits) {
   char text[24];
@@ -312,9 +278,9 @@ PreflightResult checkNodeAndImage(const std::string& nodeText, const std::string
   FirmwareImage image;
   ImageLoad load = loadFirmwareImage(path.c_str(), &image);
   if (load.error != ImageError::kNone) {
-    result.findings.push_back(Finding{Severity::kProblem, "file",
-                                      "the tool refuses it: " + refusalText(load, path), load.line,
-                                      0});
+    result.findings.push_back(
+        Finding{Severity::kProblem, "file",
+                "the tool refuses it: " + describeImageError(load, path.c_str()), load.line, 0});
     return result;
   }
   ImageSummary& summary = result.summary;
@@ -335,11 +301,11 @@ PreflightResult checkNodeAndImage(const std::string& nodeText, const std::string
   limitProblems(&fileFindings);
   bool problems = std::any_of(fileFindings.begin(), fileFindings.end(),
                               [](const Finding& f) { return f.severity == Severity::kProblem; });
-  result.findings.push_back(Finding{Severity::kOk, "file",
-                                    path + ": " + std::to_string(image.size) + " bytes, " +
-                                        std::to_string(image.lineCount) +
-                                        " lines; the tool loads it",
-                                    0, 0});
+  result.findings.push_back(Finding{
+      Severity::kOk, "file",
+      path + ": " + std::to_string(image.size) + " bytes, " + std::to_string(image.lineCount) +
+          (image.lineCount == 1 ? " line" : " lines") + "; the tool loads it",
+      0, 0});
   result.findings.insert(result.findings.end(), fileFindings.begin(), fileFindings.end());
   if (!problems) {
     result.findings.push_back(Finding{Severity::kOk, "record", "every record is sound", 0, 0});
