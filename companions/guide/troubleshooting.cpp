@@ -87,7 +87,8 @@ std::vector<Trouble> makeTable() {
        {}});
 
   table.push_back(
-      {"ERRORFirmware file %s, line %d%s: the record is interrupted by %s",
+      {"ERRORFirmware file %s, line %d, column %d: the record is interrupted by byte %s, which "
+       "cannot be sent.",
        "A record of the file is interrupted by a character that cannot be sent (a space, a "
        "control character or a byte above 127), so the module would receive it cut short. The "
        "hand was not touched.",

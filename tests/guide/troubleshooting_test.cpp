@@ -140,8 +140,8 @@ TEST(Troubleshooting, TheToolsFileRefusalsFindTheirEntries) {
   for (const Case& c : std::vector<Case>{
            {(dir / "missing.hex").string(), "ERRORError opening firmware file"},
            {(dir / "nul.hex").string(), "ERRORFirmware file %s contains a NUL byte."},
-           {(dir / "broken.hex").string(), "ERRORFirmware file %s, line %d"},
-           {dir.string(), "ERROR"},  // a directory: refused in one of the ways above
+           {(dir / "broken.hex").string(), "ERRORFirmware file %s, line %d, column %d"},
+           {dir.string(), "ERRORFirmware file %s is not a regular file."},
        }) {
     ChildResult run = runChild({NODLETFLASH_PATH, "12", c.path});
     std::istringstream lines(run.output);
