@@ -78,8 +78,8 @@ void renderScdoc(Platform platform) {
     std::printf("*%s*\n", scdocEscaped(shownMessage(trouble.message)).c_str());
     std::printf("\t%s\n\n", scdocEscaped(trouble.meaning).c_str());
     for (const Cause& cause : causesFor(trouble, platform)) {
-      std::printf("\t- %s ++\n", scdocEscaped(cause.what).c_str());
-      std::printf("\t  What to do: %s\n", scdocEscaped(cause.todo).c_str());
+      std::printf("\t- %s\n", scdocEscaped(cause.what).c_str());
+      std::printf("\t  _What to do:_ %s\n", scdocEscaped(cause.todo).c_str());
     }
     std::printf("\n");
   }
