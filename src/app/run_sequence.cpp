@@ -1,5 +1,6 @@
 #include "app/run_sequence.h"
 
+#include "app/image_errors.h"
 #include "app/node_number.h"
 #include "app/status_output.h"
 #include "can/can_port.h"
@@ -7,42 +8,6 @@
 #include "download/power_cycle.h"
 #include "host/realtime.h"
 #include "image/firmware_image.h"
-
-namespace {
-
-// Reports why the firmware file was refused, naming it.
-void reportImageError(const ImageLoad& load, const char* path) {
-  switch (load.error) {
-    case ImageError::kNone:
-      break;
-    case ImageError::kOpen:
-      printStatus("ERRORError opening firmware file %s.\n", path);
-      break;
-    case ImageError::kSize:
-      printStatus("ERRORError finding the size of firmware file %s.\n", path);
-      break;
-    case ImageError::kTooLarge:
-      printStatus("ERRORFirmware file %s is too large (2 GiB or more).\n", path);
-      break;
-    case ImageError::kMemory:
-      printStatus("ERRORNot enough memory to load firmware file %s.\n", path);
-      break;
-    case ImageError::kRead:
-      printStatus("ERRORError reading firmware file %s.\n", path);
-      break;
-    case ImageError::kNulByte:
-      printStatus("ERRORFirmware file %s contains a NUL byte.\n", path);
-      break;
-    case ImageError::kBrokenLine:
-      printStatus(
-          "ERRORFirmware file %s, line %d: the record is interrupted by a character that cannot "
-          "be sent.\n",
-          path, load.line);
-      break;
-  }
-}
-
-}  // namespace
 
 int runFlash(int argc, char** argv, const RunParts& parts) {
   if (argc != 3) {
@@ -63,7 +28,7 @@ int runFlash(int argc, char** argv, const RunParts& parts) {
   static FirmwareImage image;
   ImageLoad load = loadFirmwareImage(firmwarePath, &image);
   if (load.error != ImageError::kNone) {
-    reportImageError(load, firmwarePath);
+    printStatus("ERROR%s\n", describeImageError(load, firmwarePath).c_str());
     endRun(true);
   }
 

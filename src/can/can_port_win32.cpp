@@ -10,6 +10,7 @@
 #include <cstdint>
 
 #include "can/can_port.h"
+#include "can/channel_lock.h"
 
 namespace {
 
@@ -42,6 +43,8 @@ constexpr WORD kWriteOrdinal = 6;
 
 /// The status of every call while the library is missing; callers only tell it from 0.
 constexpr CanStatus kNoLibrary = 0xFFFFFFFF;
+/// The status of an open while another run holds the channel.
+constexpr CanStatus kChannelBusy = 0xFFFFFFFE;
 
 template <typename Function>
 Function procByOrdinal(HMODULE library, WORD ordinal) {
@@ -54,6 +57,13 @@ Function procByOrdinal(HMODULE library, WORD ordinal) {
 class PcanBasicPort : public CanPort {
  protected:
   CanStatus doOpen() override {
+    // The channel is this run's alone: another run's closes and opens would break it.
+    if (!locked_) {
+      if (!acquireChannelLock(channelLockName(""))) {
+        return kChannelBusy;
+      }
+      locked_ = true;
+    }
     if (!load()) {
       return kNoLibrary;
     }
@@ -110,6 +120,7 @@ class PcanBasicPort : public CanPort {
     return true;
   }
 
+  bool locked_ = false;
   bool load_tried_ = false;
   HMODULE library_ = nullptr;  // held until the process ends
   PcanInitialize initialize_ = nullptr;

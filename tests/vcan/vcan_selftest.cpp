@@ -5,7 +5,6 @@
 // that are observed but not asserted, "measure" lines with numbers, and a closing
 // "N passed, M failed" line. Exits 1 if any check failed.
 #include <errno.h>
-#include <libsocketcan.h>
 #include <linux/can.h>
 #include <linux/can/netlink.h>
 #include <linux/can/raw.h>
@@ -22,6 +21,7 @@
 #include <cstring>
 #include <string>
 
+#include "can/can_link_linux.h"
 #include "check_tally.h"
 
 namespace {
@@ -128,27 +128,24 @@ void checkInterface(Tally& tally) {
 }
 
 void checkBitTiming(Tally& tally) {
-  can_bittiming timing{};
-  int rc = can_get_bittiming(kInterface, &timing);
-  std::printf("info can_get_bittiming on vcan returns %d, bitrate %u\n", rc, timing.bitrate);
-  check(tally, rc != 0 || timing.bitrate == 0, "vcan reports no bit timing",
-        "bitrate " + std::to_string(timing.bitrate));
-
-  int state = -1;
-  rc = can_get_state(kInterface, &state);
-  std::printf("info can_get_state on vcan returns %d, state %d\n", rc, state);
+  CanLink link;
+  CanInterfaceState state;
+  check(tally, link.read(kInterface, &state), "the link state of can0 reads");
+  check(tally, !state.controller && state.bitRate == 0,
+        "vcan is no CAN controller and has no bit rate",
+        "bitrate " + std::to_string(state.bitRate));
 
   // Setting a bit rate needs a CAN device driver; vcan has none. Tried while the interface is
   // down, as the binding would do it.
-  check(tally, can_do_stop(kInterface) == 0, "can_do_stop on vcan succeeds");
-  check(tally, !interfaceUp(), "can0 is down after can_do_stop");
-  rc = can_set_bitrate(kInterface, 1000000);
-  check(tally, rc != 0, "vcan refuses a bit rate", "can_set_bitrate returned 0");
-  check(tally, can_do_start(kInterface) == 0, "can_do_start on vcan succeeds");
-  check(tally, interfaceUp(), "can0 is up after can_do_start");
+  check(tally, link.setUp(kInterface, false), "stopping vcan succeeds");
+  check(tally, !interfaceUp(), "can0 is down after the stop");
+  check(tally, !link.setBitRate(kInterface, 1000000), "vcan refuses a bit rate");
+  check(tally, link.setUp(kInterface, true), "starting vcan succeeds");
+  check(tally, interfaceUp(), "can0 is up after the start");
 }
 
 void checkDownInterface(Tally& tally) {
+  CanLink link;
   // A socket bound while the interface was up learns of the stop as a pending socket error,
   // which the next call reports once; after that the stack itself refuses the frame.
   int fd = openRaw();
@@ -156,7 +153,7 @@ void checkDownInterface(Tally& tally) {
   if (fd < 0) {
     return;
   }
-  can_do_stop(kInterface);
+  link.setUp(kInterface, false);
   for (int attempt = 1; attempt <= 2; ++attempt) {
     errno = 0;
     bool sent = sendFrame(fd, makeFrame(11, 0x42));
@@ -178,15 +175,15 @@ void checkDownInterface(Tally& tally) {
           sent ? "write succeeded" : errnoText(err));
     close(fd);
   }
-  can_do_start(kInterface);
+  link.setUp(kInterface, true);
 
   // The pending error outlives a stop and start of the interface.
   fd = openRaw();
   if (fd < 0) {
     return;
   }
-  can_do_stop(kInterface);
-  can_do_start(kInterface);
+  link.setUp(kInterface, false);
+  link.setUp(kInterface, true);
   can_frame frame{};
   int firstErr = recv(fd, &frame, sizeof frame, 0) < 0 ? errno : 0;
   int secondErr = recv(fd, &frame, sizeof frame, 0) < 0 ? errno : 0;

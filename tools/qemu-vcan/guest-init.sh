@@ -18,6 +18,9 @@ mount -t sysfs sysfs /sys
 mount -t devtmpfs devtmpfs /dev
 mkdir -p /dev/pts /root /out
 mount -t tmpfs tmpfs /tmp
+# Where programs keep their lock files, as on Debian: writable by all, sticky.
+mkdir -p /run/lock
+chmod 1777 /run/lock
 
 out=/dev/ttyS1
 # Raw, so the script's bytes travel unchanged (no LF -> CR LF).

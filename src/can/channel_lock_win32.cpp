@@ -1,0 +1,74 @@
+// The channel lock on Windows: a named mutex in the Global namespace, so that runs in other
+// sessions see it too. The mutex exists while some process has a handle to it, and only a run
+// that owns it keeps a handle; the system closes the handle, and so releases the mutex, when the
+// process ends however it ends.
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+#include "can/channel_lock.h"
+
+namespace {
+
+// The locks this process holds, by name; their handles stay open until the process ends.
+std::vector<std::string>& heldLocks() {
+  static std::vector<std::string> held;
+  return held;
+}
+
+bool holds(const std::string& name) {
+  for (const std::string& held : heldLocks()) {
+    if (held == name) {
+      return true;
+    }
+  }
+  return false;
+}
+
+}  // namespace
+
+std::string channelLockName(const std::string& /*interfaceName*/) {
+  // The binding always uses channel 0x51 (kCanChannel).
+  return "Global\\nodletflash-channel-0x51";
+}
+
+bool acquireChannelLock(const std::string& name) {
+  if (holds(name)) {
+    return true;
+  }
+  // Fails with ERROR_ACCESS_DENIED when a run of another user holds the mutex.
+  HANDLE mutex = CreateMutexA(nullptr, FALSE, name.c_str());
+  if (mutex == nullptr) {
+    return false;
+  }
+  // WAIT_ABANDONED: a holder ended without releasing it; the mutex is ours now all the same.
+  DWORD wait = WaitForSingleObject(mutex, 0);
+  if (wait != WAIT_OBJECT_0 && wait != WAIT_ABANDONED) {
+    CloseHandle(mutex);
+    return false;
+  }
+  // The handle is deliberately kept open: it holds the mutex until the process ends.
+  heldLocks().push_back(name);
+  return true;
+}
+
+ChannelLockState probeChannelLock(const std::string& name) {
+  if (holds(name)) {
+    return ChannelLockState::kFree;
+  }
+  // Opening never creates the mutex. It exists only while a run holds it.
+  HANDLE mutex = OpenMutexA(SYNCHRONIZE, FALSE, name.c_str());
+  if (mutex != nullptr) {
+    CloseHandle(mutex);
+    return ChannelLockState::kHeld;
+  }
+  switch (GetLastError()) {
+    case ERROR_FILE_NOT_FOUND:
+      return ChannelLockState::kFree;
+    case ERROR_ACCESS_DENIED:
+      return ChannelLockState::kHeld;
+    default:
+      return ChannelLockState::kUnknown;
+  }
+}
