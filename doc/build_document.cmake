@@ -1,32 +1,30 @@
 # Builds one document from its source in the repository:
 #
-#   cmake -DSOURCE=in -DOUTPUT=out -DFORMAT=man|crlf [-DFRAGMENTS=NAME=FILE;...] -P build_document.cmake
+#   cmake -DSOURCE=in -DOUTPUT=out -DFORMAT=man|crlf -DVERSION=x.y
+#         [-DRENDERER=program -DRENDERER_ARGS=a,b,...] -P build_document.cmake
 #
-# A source line that holds only @NAME@ is replaced by the file given for NAME (a part written
-# by a program at build time); @PROJECT_VERSION@ by VERSION. FORMAT man runs the result through
-# scdoc into OUTPUT and compresses it as Debian asks into OUTPUT.gz (gzip -9n: no name or time
+# The source line @TROUBLESHOOTING@ is replaced by what RENDERER prints when run with
+# RENDERER_ARGS (the guide's troubleshooting table, rendered for this document), or by
+# troubleshooting-without-guide.scd when there is no renderer; @PROJECT_VERSION@ by VERSION.
+# FORMAT man runs the result through scdoc into OUTPUT and compresses it as Debian asks into OUTPUT.gz (gzip -9n: no name or time
 # stamp inside); the assembled source is kept as OUTPUT.scd. FORMAT crlf writes it as text with
 # CR LF line ends, for Windows.
 
 file(READ ${SOURCE} text)
-foreach(fragment IN LISTS FRAGMENTS)
-  string(REGEX MATCH "^([A-Z_]+)=(.*)$" matched "${fragment}")
-  if(NOT matched)
-    message(FATAL_ERROR "build_document: bad fragment ${fragment}")
+if(text MATCHES "\n@TROUBLESHOOTING@\n")
+  if(RENDERER)
+    string(REPLACE "," ";" arguments "${RENDERER_ARGS}")
+    execute_process(COMMAND ${RENDERER} ${arguments} OUTPUT_VARIABLE part RESULT_VARIABLE status)
+    if(NOT status EQUAL 0)
+      message(FATAL_ERROR "build_document: ${RENDERER} ${arguments} failed: ${status}")
+    endif()
+  else()
+    file(READ ${CMAKE_CURRENT_LIST_DIR}/troubleshooting-without-guide.scd part)
   endif()
-  set(name ${CMAKE_MATCH_1})
-  file(READ ${CMAKE_MATCH_2} part)
   string(REGEX REPLACE "\n+$" "" part "${part}")
-  string(FIND "${text}" "\n@${name}@\n" at)
-  if(at EQUAL -1)
-    message(FATAL_ERROR "build_document: ${SOURCE} has no line @${name}@")
-  endif()
-  string(REPLACE "\n@${name}@\n" "\n${part}\n" text "${text}")
-endforeach()
-string(REPLACE "@PROJECT_VERSION@" "${VERSION}" text "${text}")
-if(text MATCHES "\n@[A-Z_]+@\n")
-  message(FATAL_ERROR "build_document: ${SOURCE} has a part nobody wrote: ${CMAKE_MATCH_0}")
+  string(REPLACE "\n@TROUBLESHOOTING@\n" "\n${part}\n" text "${text}")
 endif()
+string(REPLACE "@PROJECT_VERSION@" "${VERSION}" text "${text}")
 
 if(FORMAT STREQUAL "crlf")
   string(REPLACE "\r\n" "\n" text "${text}")
