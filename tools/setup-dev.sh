@@ -11,7 +11,7 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   clang clang-tidy clang-format libclang-rt-14-dev
   qemu-system-x86 busybox-static cpio xz-utils zstd
-  lintian debootstrap unzip
+  lintian debootstrap unzip man-db
 )
 bash "$here/install-packages.sh" "${packages[@]}"
 bash "$here/../.ci/setup-windows.sh"
