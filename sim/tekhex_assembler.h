@@ -1,10 +1,9 @@
 // Reassembling Extended Tektronix Hex records from the characters a node receives.
 #pragma once
 
-/// Collects characters into records and checks each record's checksum. A record, as it comes
-/// without its "%" mark: two hex digits giving its length in characters (counted from those two),
-/// one type digit, two checksum digits, then the rest; the checksum is the sum of the values of
-/// all the record's other hex digits, modulo 256.
+/// Collects characters into records and checks each one whole, as the file check does: a record,
+/// as it comes without its "%" mark, begins with two hex digits giving its length in characters
+/// (counted from those two); see image/tekhex_record.h for the rest.
 class TekhexAssembler {
  public:
   /// Takes the next character of the stream.

@@ -1,0 +1,80 @@
+// What this Linux computer shows about its CAN set-up, read from sysfs, procfs and netlink, and
+// what the findings are. Reading only: nothing here changes an interface or writes a frame.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "preflight.h"
+
+/// Where the kernel's trees are: "/sys", "/proc" and "/dev", or a test's fake ones.
+struct SystemRoots {
+  std::string sys = "/sys";
+  std::string proc = "/proc";
+  std::string dev = "/dev";
+};
+
+/// The interface the tool would use and what sysfs says of it.
+struct InterfaceFacts {
+  std::string name;
+  int peakUsbInterfaces = 0;  // interfaces whose driver is peak_usb
+  bool exists = false;
+  std::string driver;  // the device's driver; empty for a virtual interface
+  bool isCan = false;  // link type 280
+  bool up = false;
+  bool vendorDriver = false;  // PEAK's own character-device driver is loaded
+  int peakUsbDevices = 0;     // USB devices of PEAK-System's vendor id
+};
+
+/// Reads the facts of the interface the tool's binding would choose.
+InterfaceFacts readInterfaceFacts(const SystemRoots& roots);
+
+/// The CAN link as netlink reports it.
+struct CanLinkFacts {
+  bool read = false;        // netlink answered for the interface
+  bool controller = false;  // a CAN controller with bit timing (not vcan)
+  uint32_t bitRate = 0;     // 0: none set
+  bool haveState = false;
+  uint32_t state = 0;  // the kernel's CAN_STATE_* value
+  bool haveCounters = false;
+  int txErrors = 0;
+  int rxErrors = 0;
+};
+
+/// Asks the kernel, read only, about |name|'s CAN link.
+CanLinkFacts readCanLinkFacts(const std::string& name);
+
+/// Whether the tool could control the interface and raise its priority.
+struct PrivilegeFacts {
+  bool root = false;  // this user is root
+  std::string toolPath;
+  std::string toolHow;  // how the tool was found
+  bool toolFound = false;
+  bool capsRead = false;  // the tool file's capabilities could be read
+  bool netAdmin = false;  // cap_net_admin permitted and effective on the tool file
+  bool sysNice = false;   // cap_sys_nice permitted and effective on the tool file
+  int64_t niceLimit = 0;  // RLIMIT_NICE's soft limit (40 allows nice -20)
+};
+
+/// Reads this process's user and RLIMIT_NICE, and the capabilities of the tool file.
+PrivilegeFacts readPrivilegeFacts(const std::string& toolOption);
+
+/// What the bus carried while listened to.
+struct BusTraffic {
+  bool listened = false;
+  std::string failure;  // why it could not be listened to
+  int milliseconds = 0;
+  std::map<uint32_t, int> framesById;  // data and remote frames by identifier (flags kept)
+  int errorFrames = 0;
+};
+
+/// Listens on |name| for |milliseconds| with a raw socket that only reads.
+BusTraffic listenToBus(const std::string& name, int milliseconds);
+
+void judgeInterface(const InterfaceFacts& facts, std::vector<Finding>* findings);
+void judgeCanLink(const InterfaceFacts& interface, const CanLinkFacts& link,
+                  std::vector<Finding>* findings);
+void judgePrivileges(const PrivilegeFacts& facts, std::vector<Finding>* findings);
+void judgeBusTraffic(const BusTraffic& traffic, std::vector<Finding>* findings);
