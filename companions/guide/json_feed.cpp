@@ -1,0 +1,136 @@
+#include "json_feed.h"
+
+#include <cmath>
+#include <nlohmann/json.hpp>
+#include <string>
+
+namespace {
+
+using Json = nlohmann::ordered_json;
+
+// Times and rates to the millisecond, or to the hundredth: more digits would only be noise.
+double rounded(double value, double scale) {
+  return std::round(value * scale) / scale;
+}
+
+Json event(const ModuleInfo& module, const char* name, double seconds) {
+  Json object;
+  object["v"] = 1;
+  object["t"] = rounded(seconds, 1000);
+  if (module.node != 0) {
+    object["module"] = module.node;
+  } else {
+    object["module"] = nullptr;
+  }
+  object["event"] = name;
+  return object;
+}
+
+const char* severityName(Severity severity) {
+  switch (severity) {
+    case Severity::kOk:
+      return "ok";
+    case Severity::kWarning:
+      return "warning";
+    case Severity::kProblem:
+      return "problem";
+  }
+  return "";
+}
+
+void send(std::FILE* out, const Json& object) {
+  // Text the tool printed need not be UTF-8: bytes that are not are replaced, not fatal.
+  std::string line = object.dump(-1, ' ', false, Json::error_handler_t::replace);
+  line += '\n';
+  std::fwrite(line.data(), 1, line.size(), out);
+  std::fflush(out);
+}
+
+}  // namespace
+
+void JsonFeed::moduleBegins(const ModuleInfo& /*module*/, double /*seconds*/) {}
+
+void JsonFeed::checked(const ModuleInfo& module, const PreflightResult& checks, bool /*refused*/,
+                       double seconds) {
+  for (const Finding& finding : checks.findings) {
+    Json object = event(module, "check", seconds);
+    object["severity"] = severityName(finding.severity);
+    object["topic"] = finding.topic;
+    object["text"] = finding.text;
+    if (finding.line > 0) {
+      object["line"] = finding.line;
+      object["column"] = finding.column;
+    }
+    send(out_, object);
+  }
+}
+
+void JsonFeed::toolStarted(const ModuleInfo& /*module*/, const std::vector<std::string>& /*argv*/,
+                           double /*seconds*/) {}
+
+void JsonFeed::message(const ModuleInfo& module, const ToolMessage& message,
+                       const ProgressFigures* progress) {
+  switch (message.kind) {
+    case MessageKind::kBlank:
+      return;
+    case MessageKind::kNarration:
+    case MessageKind::kClosing: {
+      Json object = event(module, "narration", message.seconds);
+      object["text"] = message.text;
+      send(out_, object);
+      return;
+    }
+    case MessageKind::kInstruction: {
+      Json object = event(module, "instruction", message.seconds);
+      object["text"] = message.text;
+      send(out_, object);
+      return;
+    }
+    case MessageKind::kError: {
+      Json object = event(module, "error", message.seconds);
+      object["text"] = message.text;
+      if (message.continuation) {
+        object["continued"] = true;
+      }
+      send(out_, object);
+      return;
+    }
+    case MessageKind::kProgress:
+      break;
+  }
+  Json object = event(module, "progress", message.seconds);
+  object["percent"] = message.percent;
+  const auto known = [](auto value) { return value >= 0 ? Json(value) : Json(nullptr); };
+  object["line"] = progress != nullptr ? known(progress->line) : Json(nullptr);
+  object["characters"] = progress != nullptr ? known(progress->characters) : Json(nullptr);
+  object["characters_per_second"] = progress != nullptr && progress->charsPerSecond >= 0
+                                        ? Json(rounded(progress->charsPerSecond, 1))
+                                        : Json(nullptr);
+  object["seconds_left"] = progress != nullptr && progress->secondsLeft >= 0
+                               ? Json(rounded(progress->secondsLeft, 10))
+                               : Json(nullptr);
+  send(out_, object);
+}
+
+void JsonFeed::toolError(const ModuleInfo& /*module*/, const std::string& line,
+                         double /*seconds*/) {
+  // The tool's standard error stays on the guide's, as it would without the guide.
+  std::fprintf(stderr, "%s\n", line.c_str());
+}
+
+void JsonFeed::tick(const ModuleInfo& /*module*/, Stage /*stage*/,
+                    const ProgressFigures* /*progress*/, double /*seconds*/) {}
+
+void JsonFeed::interrupting(const ModuleInfo& /*module*/, Stage /*stage*/, double /*seconds*/) {}
+
+void JsonFeed::moduleEnds(const ModuleInfo& module, const ModuleOutcome& outcome, double seconds) {
+  Json object = event(module, "end", seconds);
+  object["status"] = outcome.haveStatus ? Json(outcome.status) : Json(nullptr);
+  object["seconds"] = rounded(outcome.seconds, 1000);
+  object["outcome"] = resultName(outcome.result);
+  object["stage"] = stageName(outcome.stage);
+  send(out_, object);
+}
+
+void JsonFeed::sequenceEnds(const std::vector<ModuleInfo>& /*modules*/,
+                            const std::vector<ModuleOutcome>& /*outcomes*/, double /*seconds*/) {}

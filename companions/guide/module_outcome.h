@@ -1,0 +1,51 @@
+// One module of a guided update: what it is, how far its run got and how it ended.
+#pragma once
+
+#include <string>
+
+/// A module to flash, as the command line named it.
+struct ModuleInfo {
+  int index = 0;         // from 0, in the order given
+  int count = 1;         // how many modules the command line names
+  std::string nodeText;  // the node number as typed, passed to the tool unchanged
+  std::string path;      // the firmware file, passed to the tool unchanged
+  int node = 0;          // the node number by the tool's rule; 0 when it is not valid
+  std::string name;      // "Finger 1" ... "Spread"; empty when the node number is not valid
+};
+
+/// How far a run of the tool got, told from its messages.
+enum class Stage {
+  kChecks,      // the checks; the tool has not been started
+  kStarting,    // the tool is loading the file, opening the adapter, raising its priority
+  kPowerCycle,  // the person was asked to switch the hand off and on
+  kDownload,    // the download has begun: the module is being rewritten
+  kClosing,     // every character was sent
+  kEnded,       // the tool printed its closing line
+};
+
+/// How a module's turn ended.
+enum class Result {
+  kDone,         // the tool ended with status 0
+  kFailed,       // the tool ended with another status
+  kRefused,      // the checks found a problem; the tool was not started
+  kNotStarted,   // the tool could not be started
+  kInterrupted,  // the person stopped the guide
+  kSkipped,      // an earlier module failed, so this one was left alone
+};
+
+/// A module's turn as it ended.
+struct ModuleOutcome {
+  Result result = Result::kSkipped;
+  Stage stage = Stage::kChecks;
+  bool haveStatus = false;  // the tool ran and its exit status is known
+  int status = 0;
+  double seconds = 0;  // how long the module's turn took, checks included
+  std::string reason;  // kNotStarted: why
+};
+
+/// The word for |stage| and |result| in the JSON feed and the log.
+const char* stageName(Stage stage);
+const char* resultName(Result result);
+
+/// "12 (Finger 2)", or the node number as typed when it is not valid.
+std::string moduleLabel(const ModuleInfo& module);

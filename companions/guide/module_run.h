@@ -1,0 +1,42 @@
+// One module's turn in a guided update: the checks, then the tool (or the virtual hand) as a
+// child whose every message is passed to the guide's outputs as it arrives.
+#pragma once
+
+#include <chrono>
+#include <string>
+#include <vector>
+
+#include "module_outcome.h"
+#include "run_observer.h"
+
+/// How the modules are to be flashed, from the command line.
+struct GuideSettings {
+  std::string toolPath;   // --tool, or empty
+  bool rehearse = false;  // run the virtual hand instead of the tool
+  std::string scenario = "normal";
+  std::string simPath;   // --sim, or empty
+  std::string simClock;  // --sim-clock, or empty for the virtual hand's default
+  bool force = false;    // start the tool even when the checks find a problem
+  int listenMs = 1000;   // how long the checks listen to the bus
+};
+
+/// The guide's own clock: seconds since it started.
+class GuideClock {
+ public:
+  GuideClock() : start_(std::chrono::steady_clock::now()) {}
+  double now() const {
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start_).count();
+  }
+
+ private:
+  std::chrono::steady_clock::time_point start_;
+};
+
+/// The command that flashes |module|: the tool's, or the virtual hand's when rehearsing. False
+/// with |reason| set when the program cannot be found.
+bool commandFor(const ModuleInfo& module, const GuideSettings& settings,
+                std::vector<std::string>* argv, std::string* reason);
+
+/// Runs |module|'s turn and tells |observers| everything as it happens.
+ModuleOutcome runModule(const ModuleInfo& module, const GuideSettings& settings,
+                        const GuideClock& clock, const std::vector<RunObserver*>& observers);

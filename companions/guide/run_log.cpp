@@ -1,0 +1,185 @@
+#include "run_log.h"
+
+#include <cinttypes>
+#include <ctime>
+#include <utility>
+
+namespace {
+
+std::tm utcOf(std::chrono::system_clock::time_point at) {
+  std::time_t time = std::chrono::system_clock::to_time_t(at);
+  std::tm utc{};
+#ifdef _WIN32
+  gmtime_s(&utc, &time);
+#else
+  gmtime_r(&time, &utc);
+#endif
+  return utc;
+}
+
+const char* severityWord(Severity severity) {
+  switch (severity) {
+    case Severity::kOk:
+      return "ok";
+    case Severity::kWarning:
+      return "warning";
+    case Severity::kProblem:
+      return "problem";
+  }
+  return "";
+}
+
+// A node number typed with characters a file name should not hold keeps only its safe ones.
+std::string fileSafe(const std::string& text) {
+  std::string safe;
+  for (char c : text) {
+    bool ok = (c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') ||
+              c == '+' || c == '-';
+    safe += ok ? c : '_';
+  }
+  return safe;
+}
+
+}  // namespace
+
+std::string defaultLogName(const std::string& nodeText, std::chrono::system_clock::time_point at) {
+  std::tm utc = utcOf(at);
+  char stamp[32];
+  std::strftime(stamp, sizeof(stamp), "%Y%m%dT%H%M%SZ", &utc);
+  return "nodletflash-" + fileSafe(nodeText) + "-" + stamp + ".log";
+}
+
+RunLog::RunLog(std::string path, std::chrono::system_clock::time_point start)
+    : path_(std::move(path)), start_(start) {
+  if (!path_.empty()) {
+    file_ = std::fopen(path_.c_str(), "w");
+    if (file_ == nullptr) {
+      failedPath_ = path_;
+    }
+  }
+}
+
+RunLog::~RunLog() {
+  if (file_ != nullptr) {
+    std::fclose(file_);
+  }
+}
+
+void RunLog::line(double seconds, const std::string& text) {
+  if (file_ == nullptr) {
+    return;
+  }
+  auto at = start_ + std::chrono::duration_cast<std::chrono::system_clock::duration>(
+                         std::chrono::duration<double>(seconds));
+  std::tm utc = utcOf(at);
+  auto sinceEpoch =
+      std::chrono::duration_cast<std::chrono::milliseconds>(at.time_since_epoch()).count();
+  char stamp[32];
+  std::strftime(stamp, sizeof(stamp), "%H:%M:%S", &utc);
+  std::fprintf(file_, "%s.%03d %s\n", stamp, static_cast<int>(sinceEpoch % 1000), text.c_str());
+  std::fflush(file_);
+}
+
+void RunLog::moduleBegins(const ModuleInfo& module, double seconds) {
+  auto at = start_ + std::chrono::duration_cast<std::chrono::system_clock::duration>(
+                         std::chrono::duration<double>(seconds));
+  if (path_.empty()) {
+    if (file_ != nullptr) {
+      std::fclose(file_);
+    }
+    std::string name = defaultLogName(module.nodeText, at);
+    file_ = std::fopen(name.c_str(), "w");
+    if (file_ == nullptr && failedPath_.empty()) {
+      failedPath_ = name;
+    }
+  }
+  if (file_ == nullptr) {
+    return;
+  }
+  std::tm utc = utcOf(at);
+  char date[40];
+  std::strftime(date, sizeof(date), "%Y-%m-%d %H:%M:%S UTC", &utc);
+  std::fprintf(file_, "nodletflash-guide log: module %s, firmware file %s, begun %s\n",
+               moduleLabel(module).c_str(), module.path.c_str(), date);
+  std::fflush(file_);
+}
+
+void RunLog::checked(const ModuleInfo& /*module*/, const PreflightResult& checks, bool refused,
+                     double seconds) {
+  for (const Finding& finding : checks.findings) {
+    std::string text = std::string("check ") + severityWord(finding.severity) + " " +
+                       finding.topic + ": " + finding.text;
+    if (finding.line > 0) {
+      text += " (line " + std::to_string(finding.line) + ", column " +
+              std::to_string(finding.column) + ")";
+    }
+    line(seconds, text);
+  }
+  if (checks.haveSummary) {
+    char summary[160];
+    std::snprintf(summary, sizeof(summary),
+                  "check summary: %d lines, %" PRId64 " characters to send, about %.1f s",
+                  checks.summary.lineCount, checks.summary.payloadChars,
+                  checks.summary.estimatedSeconds);
+    line(seconds, summary);
+  }
+  if (refused) {
+    line(seconds, "refused: the checks found a problem; the tool was not started");
+  }
+}
+
+void RunLog::toolStarted(const ModuleInfo& /*module*/, const std::vector<std::string>& argv,
+                         double seconds) {
+  std::string command = "started:";
+  for (const std::string& word : argv) {
+    command += " " + word;
+  }
+  line(seconds, command);
+}
+
+void RunLog::message(const ModuleInfo& /*module*/, const ToolMessage& message,
+                     const ProgressFigures* /*progress*/) {
+  line(message.seconds, "out " + message.raw);
+}
+
+void RunLog::toolError(const ModuleInfo& /*module*/, const std::string& text, double seconds) {
+  line(seconds, "err " + text);
+}
+
+void RunLog::tick(const ModuleInfo& /*module*/, Stage /*stage*/,
+                  const ProgressFigures* /*progress*/, double /*seconds*/) {}
+
+void RunLog::interrupting(const ModuleInfo& /*module*/, Stage stage, double seconds) {
+  line(seconds, std::string("interrupted by the person during stage ") + stageName(stage) +
+                    "; passed on to the tool");
+}
+
+void RunLog::moduleEnds(const ModuleInfo& module, const ModuleOutcome& outcome, double seconds) {
+  if (outcome.result == Result::kSkipped) {
+    return;
+  }
+  std::string text = std::string("end: ") + resultName(outcome.result);
+  if (outcome.haveStatus) {
+    text += ", exit status " + std::to_string(outcome.status);
+  }
+  if (!outcome.reason.empty()) {
+    text += ", " + outcome.reason;
+  }
+  char took[64];
+  std::snprintf(took, sizeof(took), ", stage %s, after %.3f s", stageName(outcome.stage),
+                outcome.seconds);
+  line(seconds, text + took);
+  (void)module;
+}
+
+void RunLog::sequenceEnds(const std::vector<ModuleInfo>& modules,
+                          const std::vector<ModuleOutcome>& outcomes, double seconds) {
+  if (modules.size() < 2) {
+    return;
+  }
+  std::string text = "sequence:";
+  for (size_t i = 0; i < modules.size(); ++i) {
+    text += " " + modules[i].nodeText + "=" + resultName(outcomes[i].result);
+  }
+  line(seconds, text);
+}

@@ -1,0 +1,42 @@
+// What happens during a guided update, told to each of its outputs: the person's view, the
+// JSON feed and the log.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "download_progress.h"
+#include "module_outcome.h"
+#include "preflight.h"
+#include "tool_messages.h"
+
+/// Receives the events of a guided update in the order they happen. Times are seconds since
+/// the guide started.
+class RunObserver {
+ public:
+  virtual ~RunObserver() = default;
+
+  virtual void moduleBegins(const ModuleInfo& module, double seconds) = 0;
+  /// The checks are done; |refused| when the tool will not be started because of them.
+  virtual void checked(const ModuleInfo& module, const PreflightResult& checks, bool refused,
+                       double seconds) = 0;
+  /// The tool was started with |argv|.
+  virtual void toolStarted(const ModuleInfo& module, const std::vector<std::string>& argv,
+                           double seconds) = 0;
+  /// A line of the tool's standard output; |progress| is set for a progress report and for
+  /// the end of the download.
+  virtual void message(const ModuleInfo& module, const ToolMessage& message,
+                       const ProgressFigures* progress) = 0;
+  /// A line the tool wrote on standard error.
+  virtual void toolError(const ModuleInfo& module, const std::string& line, double seconds) = 0;
+  /// Time passes with |stage| reached and nothing said; |progress| as in message().
+  virtual void tick(const ModuleInfo& module, Stage stage, const ProgressFigures* progress,
+                    double seconds) = 0;
+  /// The person asked the guide to stop; it is passing that on to the tool.
+  virtual void interrupting(const ModuleInfo& module, Stage stage, double seconds) = 0;
+  virtual void moduleEnds(const ModuleInfo& module, const ModuleOutcome& outcome,
+                          double seconds) = 0;
+  /// Every module's outcome, in the order given.
+  virtual void sequenceEnds(const std::vector<ModuleInfo>& modules,
+                            const std::vector<ModuleOutcome>& outcomes, double seconds) = 0;
+};

@@ -1,0 +1,50 @@
+// The guide's view for a person: narration as it comes, instructions that stand out, a live
+// line through the power cycle and the download, and after an error its likely causes.
+#pragma once
+
+#include <string>
+
+#include "line_printer.h"
+#include "run_observer.h"
+
+/// Shows a guided update on the guide's standard output; on a terminal that is not smart (or
+/// through a pipe) as plain lines only.
+class TerminalView : public RunObserver {
+ public:
+  explicit TerminalView(LinePrinter* printer, std::string rehearsal)
+      : printer_(printer), rehearsal_(std::move(rehearsal)) {}
+
+  void moduleBegins(const ModuleInfo& module, double seconds) override;
+  void checked(const ModuleInfo& module, const PreflightResult& checks, bool refused,
+               double seconds) override;
+  void toolStarted(const ModuleInfo& module, const std::vector<std::string>& argv,
+                   double seconds) override;
+  void message(const ModuleInfo& module, const ToolMessage& message,
+               const ProgressFigures* progress) override;
+  void toolError(const ModuleInfo& module, const std::string& line, double seconds) override;
+  void tick(const ModuleInfo& module, Stage stage, const ProgressFigures* progress,
+            double seconds) override;
+  void interrupting(const ModuleInfo& module, Stage stage, double seconds) override;
+  void moduleEnds(const ModuleInfo& module, const ModuleOutcome& outcome, double seconds) override;
+  void sequenceEnds(const std::vector<ModuleInfo>& modules,
+                    const std::vector<ModuleOutcome>& outcomes, double seconds) override;
+
+ private:
+  void showPowerCycle(double seconds);
+  void showProgress(const ProgressFigures& figures, double seconds, bool force);
+  void showTroubleshooting(const std::string& line);
+
+  LinePrinter* printer_;
+  std::string rehearsal_;      // the scenario when rehearsing, else empty
+  double instructionAt_ = -1;  // when the person was asked to power-cycle; <0 when not waiting
+  int plainWaitShown_ = 0;     // plain mode: the last 10 s mark of the wait printed
+  bool downloading_ = false;
+  double lastDrawn_ = -1;     // when the live line was last drawn
+  int plainTenthShown_ = -1;  // plain mode: the last tenth of the download printed
+};
+
+/// The progress bar line: bar, percentage, line, characters, pace and time left.
+std::string progressLine(const ProgressFigures& figures);
+
+/// What the person should do |seconds| after the power-cycle instruction, with the limits.
+std::string powerCycleLine(double seconds);

@@ -1,0 +1,92 @@
+#include "tool_messages.h"
+
+#include <cstdlib>
+
+namespace {
+
+constexpr const char kErrorTag[] = "ERROR";
+constexpr const char kInstructionTag[] = "USERMESSAGE";
+constexpr const char kProgressTag[] = "DOWNPROG";
+constexpr const char kSucceeded[] = "Program ended successfully.";
+constexpr const char kFailed[] = "Program ended unsuccessfully.";
+
+bool startsWith(const std::string& text, const char* prefix, size_t length) {
+  return text.compare(0, length, prefix) == 0;
+}
+
+}  // namespace
+
+ToolMessage classifyLine(const std::string& line) {
+  ToolMessage message;
+  message.raw = line;
+  message.text = line;
+  if (line.empty()) {
+    message.kind = MessageKind::kBlank;
+  } else if (startsWith(line, kErrorTag, sizeof(kErrorTag) - 1)) {
+    message.kind = MessageKind::kError;
+    // "ERROR getting thread priority" keeps its space: it is part of the text a person reads.
+    message.text = line.substr(sizeof(kErrorTag) - 1);
+    if (!message.text.empty() && message.text[0] == ' ') {
+      message.text = line;
+    }
+  } else if (startsWith(line, kInstructionTag, sizeof(kInstructionTag) - 1)) {
+    message.kind = MessageKind::kInstruction;
+    message.text = line.substr(sizeof(kInstructionTag) - 1);
+  } else if (startsWith(line, kProgressTag, sizeof(kProgressTag) - 1)) {
+    message.text = line.substr(sizeof(kProgressTag) - 1);
+    char* end = nullptr;
+    double value = std::strtod(message.text.c_str(), &end);
+    if (end != message.text.c_str() && *end == '\0') {
+      message.kind = MessageKind::kProgress;
+      message.percent = value;
+    } else {
+      // Not a value the tool prints: shown as the text it is.
+      message.kind = MessageKind::kNarration;
+      message.text = line;
+    }
+  } else if (line == kSucceeded || line == kFailed) {
+    message.kind = MessageKind::kClosing;
+    message.succeeded = line == kSucceeded;
+  }
+  return message;
+}
+
+void ToolMessageReader::emit(std::string line, double seconds, std::vector<ToolMessage>* out) {
+  if (!line.empty() && line.back() == '\r') {
+    line.pop_back();
+  }
+  ToolMessage message = classifyLine(line);
+  message.seconds = seconds;
+  if (message.kind == MessageKind::kError) {
+    afterError_ = true;
+  } else if (afterError_ && message.kind != MessageKind::kBlank &&
+             message.kind != MessageKind::kClosing) {
+    message.kind = MessageKind::kError;
+    message.text = message.raw;
+    message.continuation = true;
+  }
+  out->push_back(std::move(message));
+}
+
+void ToolMessageReader::feed(const std::string& bytes, double seconds,
+                             std::vector<ToolMessage>* out) {
+  size_t start = 0;
+  for (;;) {
+    size_t newline = bytes.find('\n', start);
+    if (newline == std::string::npos) {
+      pending_.append(bytes, start, std::string::npos);
+      return;
+    }
+    pending_.append(bytes, start, newline - start);
+    emit(std::move(pending_), seconds, out);
+    pending_.clear();
+    start = newline + 1;
+  }
+}
+
+void ToolMessageReader::finish(double seconds, std::vector<ToolMessage>* out) {
+  if (!pending_.empty()) {
+    emit(std::move(pending_), seconds, out);
+    pending_.clear();
+  }
+}

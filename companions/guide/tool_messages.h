@@ -1,0 +1,48 @@
+// The tool's standard output, split into messages and classified by their tags as they arrive.
+#pragma once
+
+#include <string>
+#include <vector>
+
+/// What kind of message a line of the tool's output is.
+enum class MessageKind {
+  kNarration,    // untagged text: the stage being entered
+  kInstruction,  // "USERMESSAGE": something the person must do
+  kProgress,     // "DOWNPROG": a percentage of the image's lines
+  kError,        // "ERROR": the run has failed
+  kClosing,      // "Program ended successfully." or "Program ended unsuccessfully."
+  kBlank,        // an empty line, which some messages print before their text
+};
+
+/// One line of the tool's output.
+struct ToolMessage {
+  MessageKind kind = MessageKind::kNarration;
+  std::string raw;            // the line as received, without its line end
+  std::string text;           // the line without its tag
+  bool continuation = false;  // kError: a later line of the error before it
+  double percent = 0;         // kProgress: the value printed
+  bool succeeded = false;     // kClosing: which closing line it is
+  double seconds = 0;         // when the line was complete, in seconds since the guide started
+};
+
+/// Cuts the tool's output into lines, whatever pieces it arrives in, and classifies them. A
+/// line that follows an error and is neither blank nor the closing line continues the error
+/// (the invalid node number's message runs over two lines): it is returned as an error whose
+/// |continuation| is set.
+class ToolMessageReader {
+ public:
+  /// Takes the next piece of output, received at |seconds|; appends the lines it completes.
+  void feed(const std::string& bytes, double seconds, std::vector<ToolMessage>* out);
+
+  /// The output has ended: appends the last line if it had no line end.
+  void finish(double seconds, std::vector<ToolMessage>* out);
+
+ private:
+  void emit(std::string line, double seconds, std::vector<ToolMessage>* out);
+
+  std::string pending_;
+  bool afterError_ = false;
+};
+
+/// Classifies one line (without its line end) on its own.
+ToolMessage classifyLine(const std::string& line);
