@@ -6,18 +6,26 @@ constexpr uint64_t kAllProcessors = (uint64_t{1} << kSimProcessors) - 1;
 
 }  // namespace
 
-bool SimScheduling::readAffinity(uint64_t* processMask, uint64_t* systemMask, int* width) {
+bool SimScheduling::readAffinity(CpuSet* allowed) {
   if (fault_ == SchedulingFault::kAffinityReadFails) {
     return false;
   }
-  *processMask = kAllProcessors;
-  *systemMask = kAllProcessors;
-  *width = 64;
+  // A 64-bit Windows process on a machine of kSimProcessors CPUs, all of them allowed.
+  allowed->assign(64, false);
+  for (int cpu = 0; cpu < kSimProcessors; ++cpu) {
+    (*allowed)[static_cast<size_t>(cpu)] = true;
+  }
   return true;
 }
 
-void SimScheduling::setAffinity(uint64_t mask) {
-  // An empty mask or one outside the machine is refused and leaves the affinity as it was.
+void SimScheduling::setAffinity(const CpuSet& cpus) {
+  uint64_t mask = 0;
+  for (size_t cpu = 0; cpu < cpus.size(); ++cpu) {
+    if (cpus[cpu]) {
+      mask |= cpu < 64 ? uint64_t{1} << cpu : ~kAllProcessors;
+    }
+  }
+  // An empty set or one outside the machine is refused and leaves the affinity as it was.
   if (mask != 0 && (mask & ~kAllProcessors) == 0) {
     affinity_ = mask;
   }

@@ -48,9 +48,9 @@ class SimScheduling : public SchedulingPlatform {
 
   void raiseThreadPriority() override { thread_priority_ = kThreadPriorityTimeCritical; }
   void raiseProcessClass() override { priority_class_ = kHighPriorityClass; }
-  bool readAffinity(uint64_t* processMask, uint64_t* systemMask, int* width) override;
+  bool readAffinity(CpuSet* allowed) override;
   int processorCount() override { return kSimProcessors; }
-  void setAffinity(uint64_t mask) override;
+  void setAffinity(const CpuSet& cpus) override;
   uint32_t priorityClass() override;
   int threadPriority() override;
   int lastError() override { return last_error_; }

@@ -64,14 +64,20 @@ TEST(CommandLineTest, UnusableFirmwareStopsBeforeTheAdapter) {
   EXPECT_EQ(run.status, 1);
   std::remove(nul.c_str());
 
-  std::string broken = writeFile("broken.hex", "%AB\r\n%CD E\r\n");
+  std::string broken = writeFile("broken.hex", "%AB\r\n%CD\tE\r\n");
   run = runChild({kTool, "14", broken});
   EXPECT_EQ(run.output, loading + "ERRORFirmware file " + broken +
-                            ", line 2: the record is interrupted by a character that cannot be "
-                            "sent.\n" +
+                            ", line 2, column 4: the record is interrupted by byte 0x09, which "
+                            "cannot be sent.\n" +
                             kUnsuccessful);
   EXPECT_EQ(run.status, 1);
   std::remove(broken.c_str());
+
+  std::string directory = std::filesystem::temp_directory_path().string();
+  run = runChild({kTool, "11", directory});
+  EXPECT_EQ(run.output, loading + "ERRORFirmware file " + directory + " is not a regular file.\n" +
+                            kUnsuccessful);
+  EXPECT_EQ(run.status, 1);
 }
 
 TEST(CommandLineTest, MissingAdapterEndsAfterLoading) {

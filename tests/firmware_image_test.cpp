@@ -1,8 +1,10 @@
 #include "image/firmware_image.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstdint>
 #include <cstdio>
 #include <filesystem>
 #include <string>
@@ -106,22 +108,29 @@ TEST(FirmwareImageTest, PayloadEndsAtTrailingSpaceOrControl) {
 }
 
 TEST(FirmwareImageTest, RefusesRecordsInterruptedMidLine) {
+  // The line, the column (the record mark's is 1) and the byte that ends the payload early.
   struct Case {
     const char* contents;
     int line;
+    int column;
+    unsigned char byte;
   };
-  const Case cases[] = {{"%ABC D\r\n", 1},
+  const Case cases[] = {{"%ABC D\r\n", 1, 5, ' '},
                         {"%AB\r\n%1\xC3"
                          "2\r\n",
-                         2},
-                        {"%AB\r\n\r\n%CD\r\n% E", 4},
-                        {"%AB\rCD\r\n", 1}};
+                         2, 3, 0xC3},
+                        {"%AB\r\n\r\n%CD\r\n% E", 4, 2, ' '},
+                        {"%AB\rCD\r\n", 1, 4, '\r'},
+                        {"%AB\r\n%CD/EF\r\n", 2, 4, '/'},
+                        {"\xEF\xBB\xBF%AB\r\n", 1, 2, 0xBB}};
   for (const Case& c : cases) {
     ImageFile file(c.contents);
     FirmwareImage image;
     ImageLoad load = loadFirmwareImage(file.path(), &image);
     EXPECT_EQ(load.error, ImageError::kBrokenLine) << c.contents;
     EXPECT_EQ(load.line, c.line) << c.contents;
+    EXPECT_EQ(load.column, c.column) << c.contents;
+    EXPECT_EQ(load.byte, c.byte) << c.contents;
     EXPECT_EQ(image.bytes, nullptr);
   }
 }
@@ -139,8 +148,36 @@ TEST(FirmwareImageTest, RefusesNulBytesAnywhere) {
 TEST(FirmwareImageTest, RefusesFilesThatCannotBeRead) {
   FirmwareImage image;
   EXPECT_EQ(loadFirmwareImage("/nonexistent/firmware.hex", &image).error, ImageError::kOpen);
-  EXPECT_NE(loadFirmwareImage(std::filesystem::temp_directory_path().c_str(), &image).error,
-            ImageError::kNone);
+  EXPECT_EQ(image.bytes, nullptr);
+  EXPECT_EQ(image.file, nullptr);
+}
+
+TEST(FirmwareImageTest, RefusesWhatIsNotARegularFileWithoutWaiting) {
+  FirmwareImage image;
+  EXPECT_EQ(loadFirmwareImage(std::filesystem::temp_directory_path().c_str(), &image).error,
+            ImageError::kNotRegular);
+  EXPECT_EQ(image.file, nullptr);
+  EXPECT_EQ(loadFirmwareImage("/dev/null", &image).error, ImageError::kNotRegular);
+  // A FIFO nobody writes to: opening it for reading would wait for a writer for ever.
+  std::string fifo =
+      (std::filesystem::temp_directory_path() / ("nodletflash-fifo-" + std::to_string(getpid())))
+          .string();
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  EXPECT_EQ(loadFirmwareImage(fifo.c_str(), &image).error, ImageError::kNotRegular);
+  EXPECT_EQ(image.file, nullptr);
+  std::remove(fifo.c_str());
+}
+
+TEST(FirmwareImageTest, SizeBoundIsTheLargestSigned32BitCount) {
+  EXPECT_TRUE(imageSizeFits(0));
+  EXPECT_TRUE(imageSizeFits(INT32_MAX));
+  EXPECT_FALSE(imageSizeFits(int64_t{INT32_MAX} + 1));
+  EXPECT_FALSE(imageSizeFits(int64_t{5} << 32));
+  // A sparse file of 2 GiB is refused before anything is read.
+  ImageFile file("");
+  ASSERT_EQ(truncate(file.path(), int64_t{INT32_MAX} + 1), 0);
+  FirmwareImage image;
+  EXPECT_EQ(loadFirmwareImage(file.path(), &image).error, ImageError::kTooLarge);
   EXPECT_EQ(image.bytes, nullptr);
   EXPECT_EQ(image.file, nullptr);
 }

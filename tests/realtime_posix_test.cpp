@@ -15,11 +15,26 @@ namespace {
 
 constexpr uid_t kNobody = 65534;
 
+// Whether the session's autogroup runs at nice -20, or the kernel has no autogroups.
+bool groupRaised() {
+  std::FILE* file = std::fopen("/proc/self/autogroup", "r");
+  if (file == nullptr) {
+    return true;
+  }
+  char text[128] = "";
+  bool raised = std::fgets(text, sizeof(text), file) != nullptr &&
+                std::string(text).find(" nice -20") != std::string::npos;
+  std::fclose(file);
+  return raised;
+}
+
 // Runs the set-up in a child after |prepare|; the child ends 0 when it succeeded, printing
-// whether it ended at nice -20 on exactly one CPU, and 255 when it failed (as the tool's entry
-// point does).
+// whether it ended at nice -20 (its autogroup too) on exactly one CPU, and 255 when it failed
+// (as the tool's entry point does). The child has a session of its own, so that the autogroup
+// it raises is its own.
 ChildResult runSetup(const std::function<void()>& prepare) {
   return runInChild([&prepare] {
+    setsid();
     prepare();
     std::unique_ptr<SchedulingPlatform> platform = makeSystemScheduling();
     if (!setupRealtime(*platform)) {
@@ -29,7 +44,7 @@ ChildResult runSetup(const std::function<void()>& prepare) {
     sched_getaffinity(0, sizeof(set), &set);
     bool pinned = CPU_COUNT(&set) == 1;
     bool raised = getpriority(PRIO_PROCESS, 0) == -20;
-    std::printf("pinned=%d raised=%d\n", pinned, raised);
+    std::printf("pinned=%d raised=%d group=%d\n", pinned, raised, groupRaised());
     return 0;
   });
 }
@@ -49,7 +64,7 @@ TEST(RealtimePosixTest, PrivilegedRunIsRaisedAndPinned) {
     GTEST_SKIP() << "needs root (or CAP_SYS_NICE)";
   }
   ChildResult run = runSetup([] {});
-  EXPECT_EQ(run.output, "pinned=1 raised=1\n");
+  EXPECT_EQ(run.output, "pinned=1 raised=1 group=1\n");
   EXPECT_EQ(run.status, 0);
 }
 

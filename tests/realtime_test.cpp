@@ -2,28 +2,50 @@
 
 #include <gtest/gtest.h>
 
+#include <initializer_list>
 #include <string>
 #include <vector>
 
 namespace {
 
+// A set of |size| CPUs holding |cpus|.
+CpuSet cpuSet(size_t size, std::initializer_list<size_t> cpus) {
+  CpuSet set(size, false);
+  for (size_t cpu : cpus) {
+    set[cpu] = true;
+  }
+  return set;
+}
+
+// A set of |size| CPUs holding CPUs first to last.
+CpuSet cpuRange(size_t size, size_t first, size_t last) {
+  CpuSet set(size, false);
+  for (size_t cpu = first; cpu <= last; ++cpu) {
+    set[cpu] = true;
+  }
+  return set;
+}
+
 TEST(RealtimeTest, PicksTheLastCpuWhenAllAreAllowed) {
-  EXPECT_EQ(pickCpuMask(0xF, 64, 4), 0x8u);
-  EXPECT_EQ(pickCpuMask(0x1, 64, 1), 0x1u);
-  EXPECT_EQ(pickCpuMask(0xFFFFFFFFFFFFFFFFull, 64, 64), 0x8000000000000000ull);
-  // A 32-bit mask is walked over 32 positions only.
-  EXPECT_EQ(pickCpuMask(0xFFFFFFFFull, 32, 32), 0x80000000ull);
+  EXPECT_EQ(pickCpu(cpuRange(64, 0, 3), 4), 3);
+  EXPECT_EQ(pickCpu(cpuRange(64, 0, 0), 1), 0);
+  EXPECT_EQ(pickCpu(cpuRange(64, 0, 63), 64), 63);
+  // Beyond the 64 CPUs one mask holds.
+  EXPECT_EQ(pickCpu(cpuRange(128, 0, 127), 128), 127);
+  EXPECT_EQ(pickCpu(cpuRange(4096, 0, 2047), 2048), 2047);
 }
 
 TEST(RealtimeTest, RestrictedAffinityPinsToHighestAllowedCpu) {
-  EXPECT_EQ(pickCpuMask(0x5, 64, 4), 0x4u);    // CPUs 0 and 2 of 4
-  EXPECT_EQ(pickCpuMask(0x2, 64, 2), 0x2u);    // a single CPU
-  EXPECT_EQ(pickCpuMask(0xF0, 64, 8), 0x80u);  // the upper half
-  EXPECT_EQ(pickCpuMask(0x0100000000000001ull, 64, 64), 0x0100000000000000ull);
-  // Allowed CPUs above the walked width are out of reach.
-  EXPECT_EQ(pickCpuMask(0x100000000ull, 32, 64), 0u);
+  EXPECT_EQ(pickCpu(cpuSet(64, {0, 2}), 4), 2);
+  EXPECT_EQ(pickCpu(cpuSet(64, {1}), 2), 1);
+  EXPECT_EQ(pickCpu(cpuRange(64, 4, 7), 8), 7);
+  EXPECT_EQ(pickCpu(cpuSet(64, {0, 56}), 64), 56);
+  // Only CPUs 70 and 71 of 72 allowed: far past a 64-bit mask.
+  EXPECT_EQ(pickCpu(cpuSet(128, {70, 71}), 72), 71);
+  EXPECT_EQ(pickCpu(cpuSet(8192, {1500}), 2048), 1500);
   // More allowed positions than processors (gaps in the numbering): the N-th allowed one.
-  EXPECT_EQ(pickCpuMask(0x55, 64, 2), 0x4u);
+  EXPECT_EQ(pickCpu(cpuSet(64, {0, 2, 4, 6}), 2), 2);
+  EXPECT_EQ(pickCpu(CpuSet(64, false), 4), -1);
 }
 
 // Records the set-up's calls and answers its reads from fields.
@@ -31,28 +53,26 @@ class FakeScheduling : public SchedulingPlatform {
  public:
   std::vector<std::string> calls;
   bool affinityOk = true;
-  uint64_t processMask = 0xF;
+  CpuSet allowed = cpuRange(64, 0, 3);
   int processors = 4;
   uint32_t classValue = kHighPriorityClass;
   int threadValue = kThreadPriorityTimeCritical;
-  uint64_t setMask = 0;
+  CpuSet pinned;
 
   void raiseThreadPriority() override { calls.push_back("thread"); }
   void raiseProcessClass() override { calls.push_back("class"); }
-  bool readAffinity(uint64_t* process, uint64_t* system, int* width) override {
+  bool readAffinity(CpuSet* set) override {
     calls.push_back("affinity");
-    *process = processMask;
-    *system = 0xF;
-    *width = 64;
+    *set = allowed;
     return affinityOk;
   }
   int processorCount() override {
     calls.push_back("count");
     return processors;
   }
-  void setAffinity(uint64_t mask) override {
+  void setAffinity(const CpuSet& cpus) override {
     calls.push_back("pin");
-    setMask = mask;
+    pinned = cpus;
   }
   uint32_t priorityClass() override {
     calls.push_back("read class");
@@ -76,7 +96,14 @@ TEST(RealtimeTest, SetsThenChecksInOrder) {
   EXPECT_EQ(runSetup(&platform, true), "");
   EXPECT_EQ(platform.calls, (std::vector<std::string>{"thread", "class", "affinity", "count", "pin",
                                                       "read class", "read thread"}));
-  EXPECT_EQ(platform.setMask, 0x8u);
+  EXPECT_EQ(platform.pinned, cpuSet(64, {3}));
+
+  // On a large machine the whole set is read and pinned.
+  FakeScheduling large;
+  large.allowed = cpuSet(1024, {70, 71});
+  large.processors = 72;
+  EXPECT_EQ(runSetup(&large, true), "");
+  EXPECT_EQ(large.pinned, cpuSet(1024, {71}));
 }
 
 TEST(RealtimeTest, EachCheckFailsOnItsOwn) {

@@ -19,25 +19,11 @@
 #include <vector>
 
 #include "can/channel_lock.h"
+#include "can/held_channel_locks.h"
 
 namespace {
 
 constexpr mode_t kLockFileMode = 0644;
-
-// The locks this process holds, by name; their descriptors stay open until the process ends.
-std::vector<std::string>& heldLocks() {
-  static std::vector<std::string> held;
-  return held;
-}
-
-bool holds(const std::string& name) {
-  for (const std::string& held : heldLocks()) {
-    if (held == name) {
-      return true;
-    }
-  }
-  return false;
-}
 
 // Opens the lock file, creating it if it is missing. An existing file is opened without
 // O_CREAT: in a sticky directory the kernel may refuse O_CREAT on another user's file.
@@ -67,7 +53,7 @@ std::string channelLockName(const std::string& interfaceName) {
 }
 
 bool acquireChannelLock(const std::string& name) {
-  if (holds(name)) {
+  if (holdsChannelLock(name)) {
     return true;
   }
   int fd = openLockFile(name);
@@ -80,7 +66,7 @@ bool acquireChannelLock(const std::string& name) {
     return false;
   }
   // The descriptor is deliberately kept open: it holds the lock until the process ends.
-  heldLocks().push_back(name);
+  noteChannelLockHeld(name);
   return true;
 }
 

@@ -5,28 +5,9 @@
 #include <windows.h>
 
 #include <string>
-#include <vector>
 
 #include "can/channel_lock.h"
-
-namespace {
-
-// The locks this process holds, by name; their handles stay open until the process ends.
-std::vector<std::string>& heldLocks() {
-  static std::vector<std::string> held;
-  return held;
-}
-
-bool holds(const std::string& name) {
-  for (const std::string& held : heldLocks()) {
-    if (held == name) {
-      return true;
-    }
-  }
-  return false;
-}
-
-}  // namespace
+#include "can/held_channel_locks.h"
 
 std::string channelLockName(const std::string& /*interfaceName*/) {
   // The binding always uses channel 0x51 (kCanChannel).
@@ -34,7 +15,7 @@ std::string channelLockName(const std::string& /*interfaceName*/) {
 }
 
 bool acquireChannelLock(const std::string& name) {
-  if (holds(name)) {
+  if (holdsChannelLock(name)) {
     return true;
   }
   // Fails with ERROR_ACCESS_DENIED when a run of another user holds the mutex.
@@ -49,12 +30,12 @@ bool acquireChannelLock(const std::string& name) {
     return false;
   }
   // The handle is deliberately kept open: it holds the mutex until the process ends.
-  heldLocks().push_back(name);
+  noteChannelLockHeld(name);
   return true;
 }
 
 ChannelLockState probeChannelLock(const std::string& name) {
-  if (holds(name)) {
+  if (holdsChannelLock(name)) {
     return ChannelLockState::kFree;
   }
   // Opening never creates the mutex. It exists only while a run holds it.

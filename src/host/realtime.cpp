@@ -2,21 +2,17 @@
 
 #include "app/status_output.h"
 
-uint64_t pickCpuMask(uint64_t allowed, int width, int processors) {
-  if (width > 64) {
-    width = 64;
-  }
-  uint64_t highest = 0;
+int pickCpu(const CpuSet& allowed, int processors) {
+  int highest = -1;
   int ordinal = 1;
-  for (int bit = 0; bit < width; ++bit) {
-    uint64_t cpu = uint64_t{1} << bit;
-    if ((allowed & cpu) == 0) {
+  for (size_t cpu = 0; cpu < allowed.size(); ++cpu) {
+    if (!allowed[cpu]) {
       continue;
     }
     if (ordinal == processors) {
-      return cpu;
+      return static_cast<int>(cpu);
     }
-    highest = cpu;
+    highest = static_cast<int>(cpu);
     ++ordinal;
   }
   // Fewer CPUs allowed than the system has (a restricted affinity, as containers and cpusets
@@ -28,14 +24,16 @@ bool setupRealtime(SchedulingPlatform& platform) {
   platform.raiseThreadPriority();
   platform.raiseProcessClass();
 
-  uint64_t processMask = 0;
-  uint64_t systemMask = 0;
-  int width = 0;
-  if (!platform.readAffinity(&processMask, &systemMask, &width)) {
+  CpuSet allowed;
+  if (!platform.readAffinity(&allowed)) {
     return false;
   }
-  int processors = platform.processorCount();
-  platform.setAffinity(pickCpuMask(processMask, width, processors));
+  int cpu = pickCpu(allowed, platform.processorCount());
+  CpuSet pinned(allowed.size(), false);
+  if (cpu >= 0) {
+    pinned[static_cast<size_t>(cpu)] = true;
+  }
+  platform.setAffinity(pinned);
 
   uint32_t priorityClass = platform.priorityClass();
   if (priorityClass == 0) {

@@ -6,6 +6,8 @@
 
 namespace {
 
+constexpr size_t kMaskBits = 8 * sizeof(DWORD_PTR);
+
 // The process's priority class, affinity and the current thread's priority.
 class Win32Scheduling : public SchedulingPlatform {
  public:
@@ -15,15 +17,17 @@ class Win32Scheduling : public SchedulingPlatform {
 
   void raiseProcessClass() override { SetPriorityClass(GetCurrentProcess(), HIGH_PRIORITY_CLASS); }
 
-  bool readAffinity(uint64_t* processMask, uint64_t* systemMask, int* width) override {
+  // The affinity of a process is one mask as wide as a pointer: 64 CPUs in a 64-bit process.
+  bool readAffinity(CpuSet* allowed) override {
     DWORD_PTR process = 0;
     DWORD_PTR system = 0;
     if (!GetProcessAffinityMask(GetCurrentProcess(), &process, &system)) {
       return false;
     }
-    *processMask = process;
-    *systemMask = system;
-    *width = static_cast<int>(8 * sizeof(DWORD_PTR));
+    allowed->assign(kMaskBits, false);
+    for (size_t cpu = 0; cpu < kMaskBits; ++cpu) {
+      (*allowed)[cpu] = ((process >> cpu) & 1) != 0;
+    }
     return true;
   }
 
@@ -33,8 +37,14 @@ class Win32Scheduling : public SchedulingPlatform {
     return static_cast<int>(info.dwNumberOfProcessors);
   }
 
-  void setAffinity(uint64_t mask) override {
-    SetProcessAffinityMask(GetCurrentProcess(), static_cast<DWORD_PTR>(mask));
+  void setAffinity(const CpuSet& cpus) override {
+    DWORD_PTR mask = 0;
+    for (size_t cpu = 0; cpu < cpus.size() && cpu < kMaskBits; ++cpu) {
+      if (cpus[cpu]) {
+        mask |= DWORD_PTR{1} << cpu;
+      }
+    }
+    SetProcessAffinityMask(GetCurrentProcess(), mask);
   }
 
   uint32_t priorityClass() override { return GetPriorityClass(GetCurrentProcess()); }

@@ -3,6 +3,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "image/firmware_file.h"
+
 namespace {
 
 // Counts the lines up to the first NUL, and refuses files whose walk would silently lose data.
@@ -24,8 +26,11 @@ ImageLoad checkAndCount(FirmwareImage* image) {
   while (cursor.next(&line)) {
     for (const char* p = line.payload + line.payloadLength; p < line.end; ++p) {
       if (isPayloadChar(*p)) {
+        const char* cut = line.payload + line.payloadLength;
         result.error = ImageError::kBrokenLine;
         result.line = line.number;
+        result.column = static_cast<int>(cut - line.start) + 1;
+        result.byte = static_cast<unsigned char>(*cut);
         return result;
       }
     }
@@ -42,26 +47,21 @@ ImageLoad fail(ImageError error, FirmwareImage* image) {
 
 }  // namespace
 
+bool imageSizeFits(int64_t size) {
+  return size >= 0 && size <= INT32_MAX;
+}
+
 ImageLoad loadFirmwareImage(const char* path, FirmwareImage* image) {
   *image = FirmwareImage();
-  image->file = std::fopen(path, "rb");
-  if (image->file == nullptr) {
-    return fail(ImageError::kOpen, image);
+  int64_t size = 0;
+  ImageError opened = openFirmwareFile(path, &image->file, &size);
+  if (opened != ImageError::kNone) {
+    return fail(opened, image);
   }
-  if (std::fseek(image->file, 0, SEEK_END) != 0) {
-    return fail(ImageError::kSize, image);
-  }
-  long end = std::ftell(image->file);
-  if (end < 0) {
-    return fail(ImageError::kSize, image);
-  }
-  if (end > INT32_MAX - 1) {
+  if (!imageSizeFits(size)) {
     return fail(ImageError::kTooLarge, image);
   }
-  if (std::fseek(image->file, 0, SEEK_SET) != 0) {
-    return fail(ImageError::kSize, image);
-  }
-  image->size = static_cast<int32_t>(end);
+  image->size = static_cast<int32_t>(size);
   image->bytes = static_cast<char*>(std::malloc(static_cast<size_t>(image->size) + 1));
   if (image->bytes == nullptr) {
     return fail(ImageError::kMemory, image);
@@ -73,9 +73,7 @@ ImageLoad loadFirmwareImage(const char* path, FirmwareImage* image) {
   image->bytes[image->size] = '\0';
   ImageLoad result = checkAndCount(image);
   if (result.error != ImageError::kNone) {
-    int line = result.line;
-    result = fail(result.error, image);
-    result.line = line;
+    releaseFirmwareImage(image);
   }
   return result;
 }

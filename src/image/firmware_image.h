@@ -17,20 +17,28 @@ struct FirmwareImage {
 /// Why a firmware file was refused.
 enum class ImageError {
   kNone,
-  kOpen,       // the file cannot be opened
-  kSize,       // its size cannot be found
-  kTooLarge,   // 2 GiB or larger
-  kMemory,     // no buffer for it
-  kRead,       // it cannot be read whole
-  kNulByte,    // it contains a NUL byte
-  kBrokenLine  // a line's payload stops while sendable characters follow on that line
+  kOpen,        // the file cannot be opened
+  kNotRegular,  // the path names a directory, a FIFO, a device: not a regular file
+  kSize,        // its size cannot be found
+  kTooLarge,    // 2 GiB or larger
+  kMemory,      // no buffer for it
+  kRead,        // it cannot be read whole
+  kNulByte,     // it contains a NUL byte
+  kBrokenLine   // a line's payload stops while sendable characters follow on that line
 };
 
-/// The outcome of a load; |line| names the refused line for kBrokenLine.
+/// The outcome of a load. For kBrokenLine: the refused line, the column (counted in bytes from
+/// 1, the record mark's) of the byte that ends its payload early, and that byte.
 struct ImageLoad {
   ImageError error = ImageError::kNone;
   int line = 0;
+  int column = 0;
+  unsigned char byte = 0;
 };
+
+/// Whether a file of |size| bytes can be held: at most 2^31 - 1 bytes, the largest size a
+/// signed 32-bit count holds.
+bool imageSizeFits(int64_t size);
 
 /// Reads the file whole, in binary mode, counts its lines and checks that every line's payload
 /// runs to the line's end. On error |image| holds nothing.

@@ -1,8 +1,12 @@
 #!/bin/sh
 # Guest side of the download test (see download-test.sh, which checks what this leaves behind).
 # Runs the real nodletflash, as root, against virtual-hand on can0:
-#   download  a full download of firmware-100k.hex by a hand that is power-cycled
+#   download  a full download of firmware-100k.hex by a hand that is power-cycled, during
+#             which a second run (second) tries the same interface for node 13
 #   silent    a node that never answers: the whole attempt budget
+#   sigint-handshake, sigterm-download, sigterm-down-handshake
+#             runs ended by a signal during the handshake or the download, the last one on a
+#             can0 that was down when it began
 #   nocap     a run without CAP_NET_ADMIN (as nobody)
 #   nocan0    a run when can0 does not exist
 # For each it leaves in $VCAN_OUT: NAME.stdout, NAME.stderr, NAME.status, NAME.seconds (the
@@ -38,26 +42,75 @@ tool() {
     echo "$name: status $(cat "$out/$name.status") after $(cat "$out/$name.seconds") s"
 }
 
-# with_hand NAME SCENARIO: runs the tool on node 12 against a virtual hand. The hand runs on CPU
-# 0; the tool pins itself to the last CPU.
+# run_tool: the tool on node 12.
+run_tool() {
+    nodletflash 12 "$image"
+}
+
+# signalled SIGNAL WHEN: runs the tool and sends it SIGNAL WHEN seconds after its start, or, for
+# "download", a second into the download; the status is then the shell's 128 + the signal.
+signalled() {
+    nodletflash 12 "$image" &
+    pid=$!
+    if [ "$2" = download ]; then
+        waited=0
+        until grep -q '^DOWNPROG' "$out/$name.stdout" || [ $waited -ge 6000 ]; do
+            usleep 20000
+            waited=$((waited + 1))
+        done
+        sleep 1
+    else
+        sleep "$2"
+    fi
+    kill -"$1" $pid
+    wait $pid
+}
+
+# second_run: once the download on the bus has begun, a second run for node 13 as "second".
+second_run() {
+    waited=0
+    until grep -q '^DOWNPROG' "$out/download.stdout" 2>/dev/null || [ $waited -ge 6000 ]; do
+        usleep 20000
+        waited=$((waited + 1))
+    done
+    start=$(uptime_s)
+    nodletflash 13 "$image" >"$out/second.stdout" 2>"$out/second.stderr" </dev/null
+    echo $? >"$out/second.status"
+    echo "$start $(uptime_s)" | awk '{ printf "%.2f\n", $2 - $1 }' >"$out/second.seconds"
+}
+
+# with_hand NAME SCENARIO [COMMAND...]: runs the tool on node 12 (or COMMAND, run_tool by
+# default) against a virtual hand. The hand runs on CPU 0; the tool pins itself to the last CPU.
 with_hand() {
     name="$1"
+    scenario="$2"
+    shift 2
+    [ $# -gt 0 ] || set -- run_tool
     rm -f /tmp/hand-ready
-    taskset 1 ./virtual-hand --scenario="$2" --report="$out/$1.report" --ready=/tmp/hand-ready 12 &
+    taskset 1 ./virtual-hand --scenario="$scenario" --report="$out/$name.report" --ready=/tmp/hand-ready 12 &
     hand=$!
     waited=0
     while [ ! -e /tmp/hand-ready ] && [ $waited -lt 500 ]; do
         usleep 10000
         waited=$((waited + 1))
     done
-    tool "$name" nodletflash 12 "$image"
+    tool "$name" "$@"
     kill -TERM $hand
     wait $hand
     echo $? >"$out/$name.hand-status"
 }
 
+second_run &
+second=$!
 with_hand download normal
+wait $second
 with_hand silent never-answers
+
+with_hand sigint-handshake normal signalled INT 3
+with_hand sigterm-download normal signalled TERM download
+ip link set can0 down
+with_hand sigterm-down-handshake normal signalled TERM 3
+ip link set can0 up
 
 echo "nobody:x:65534:65534:nobody:/:/bin/sh" >>/etc/passwd
 echo "nogroup:x:65534:" >>/etc/group

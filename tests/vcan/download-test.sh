@@ -96,6 +96,40 @@ expect "download: the hand went off once" "$(field download power_offs)" 1
 expect "download: can0 afterwards" "$(cat "$files/download.can0")" up
 expect "download: the hand's exit status" "$(cat "$files/download.hand-status")" 0
 
+# --- a second run while the first downloads: refused at once, the first undisturbed -------------
+printf 'Loading firmware file...\nInitializing CAN connection...\nERRORError initializing CAN- ensure adapter is properly connected and PEAK CAN drivers are installed.\nProgram ended unsuccessfully.\n' >"$expected/no-can"
+same_stdout second "$expected/no-can"
+expect "second: status" "$(cat "$files/second.status")" 1
+
+# --- runs ended by a signal: no closing line, the shell's status 128 + signal, can0 as found ------
+# stdout is what the whole download prints, cut short where the signal landed.
+prefix_of_download() {  # prefix_of_download NAME
+    local size instructions
+    size=$(wc -c <"$files/$1.stdout")
+    instructions=$(head -n 4 "$expected/download" | wc -c)
+    if [ "$size" -ge "$instructions" ] && head -c "$size" "$expected/download" | cmp -s - "$files/$1.stdout" &&
+        ! grep -q '^Program ended' "$files/$1.stdout"; then
+        ok "$1: stdout is the download's, cut short, without a closing line"
+    else
+        not_ok "$1: stdout is not the download's cut short"
+        head -n 8 "$files/$1.stdout"
+    fi
+}
+for name in sigint-handshake sigterm-download sigterm-down-handshake; do
+    prefix_of_download "$name"
+done
+expect "sigint-handshake: status" "$(cat "$files/sigint-handshake.status")" 130
+expect "sigint-handshake: can0 afterwards" "$(cat "$files/sigint-handshake.can0")" up
+expect "sigterm-download: status" "$(cat "$files/sigterm-download.status")" 143
+if grep -q '^DOWNPROG' "$files/sigterm-download.stdout"; then
+    ok "sigterm-download: the signal landed in the download"
+else
+    not_ok "sigterm-download: the signal landed before the download"
+fi
+expect "sigterm-download: can0 afterwards" "$(cat "$files/sigterm-download.can0")" up
+expect "sigterm-down-handshake: status" "$(cat "$files/sigterm-down-handshake.status")" 143
+expect "sigterm-down-handshake: can0 afterwards" "$(cat "$files/sigterm-down-handshake.can0")" down
+
 # --- a node that never answers ----------------------------------------------------------------
 {
     printf 'Loading firmware file...\nInitializing CAN connection...\n'
@@ -117,15 +151,26 @@ fi
 expect "silent: can0 afterwards" "$(cat "$files/silent.can0")" up
 
 # --- no right to control the interface, and no interface --------------------------------------
-printf 'Loading firmware file...\nInitializing CAN connection...\nERRORError initializing CAN- ensure adapter is properly connected and PEAK CAN drivers are installed.\nProgram ended unsuccessfully.\n' >"$expected/no-can"
 for name in nocap nocan0; do
     same_stdout "$name" "$expected/no-can"
     expect "$name: status" "$(cat "$files/$name.status")" 1
 done
 expect "nocap: can0 afterwards" "$(cat "$files/nocap.can0")" up
 
+# --- standard error: never written to, on any of these roads ----------------------------------
+for file in "$files"/*.stderr; do
+    name=$(basename "$file" .stderr)
+    if [ -s "$file" ]; then
+        not_ok "$name: standard error is not empty"
+        head -n 5 "$file"
+    else
+        ok "$name: standard error is empty"
+    fi
+done
+
 # --- measured ---------------------------------------------------------------------------------
 echo "measure download: $(field download data_frames) characters in $(field download download_ms) ms from the start frame to the last character: $(field download download_chars_per_s) characters/s; the whole run $(cat "$files/download.seconds") s"
+echo "measure a second run refused while the first downloads: $(cat "$files/second.seconds") s"
 echo "measure never-answering node: message 14 after $(cat "$files/silent.seconds") s ($(field silent queries) queries)"
 echo "measure qemu boot and all runs: ${wall} s"
 

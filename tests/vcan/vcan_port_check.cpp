@@ -124,12 +124,26 @@ void checkFrames(Tally& tally, CanPort& port, Peer& peer) {
   check(tally, second, "the next read takes the second");
   check(tally, port.read(&got) != kCanOk, "and the one after that none");
 
-  // Neither a remote frame nor an error frame is an answer of the node.
-  bool sent = peer.send(0x10C | CAN_RTR_FLAG, 0, 0) &&
-              peer.send(CAN_ERR_FLAG | CAN_ERR_BUSOFF, CAN_ERR_DLC, 0);
+  // Remote frames and extended identifiers are received as the adapter library reports them.
+  bool sent = peer.send(0x10C | CAN_RTR_FLAG, 4, 0) &&
+              peer.send(0x1234567 | CAN_EFF_FLAG, 1, 0x33) &&
+              peer.send(0x1234567 | CAN_EFF_FLAG | CAN_RTR_FLAG, 0, 0);
   settle();
-  check(tally, sent && port.read(&got) != kCanOk, "remote and error frames are not received",
-        sent ? "a frame was taken" : "the peer could not send them");
+  bool remote =
+      port.read(&got) == kCanOk && got.identifier == 0x10C && got.type == 0x01 && got.length == 4;
+  check(tally, sent && remote, "a remote frame is received, of type 0x01");
+  bool extended = port.read(&got) == kCanOk && got.identifier == 0x1234567 && got.type == 0x02 &&
+                  got.length == 1 && got.data[0] == 0x33;
+  check(tally, sent && extended, "an extended data frame is received, of type 0x02");
+  bool extendedRemote =
+      port.read(&got) == kCanOk && got.identifier == 0x1234567 && got.type == 0x03;
+  check(tally, sent && extendedRemote, "an extended remote frame is received, of type 0x03");
+
+  // An error frame is no answer of the node.
+  sent = peer.send(CAN_ERR_FLAG | CAN_ERR_BUSOFF, CAN_ERR_DLC, 0);
+  settle();
+  check(tally, sent && port.read(&got) != kCanOk, "an error frame is not received",
+        sent ? "a frame was taken" : "the peer could not send it");
 
   check(tally, port.write(frameOf(12, 1, 0x41)) == kCanOk, "a write is accepted");
   can_frame seen{};
