@@ -7,19 +7,12 @@
 # PROGRAMS and EXAMPLES are ;-separated lists: the programs this build installs, and the sample
 # images' file names.
 set -uo pipefail
+source "$(dirname "$0")/test_lib.sh"
 
 deb=$1
 version=$2
-programs=()
-IFS=';' read -r -a words <<<"$3"
-for w in "${words[@]}"; do [[ -z $w ]] || programs+=("$w"); done  # absent programs leave gaps
-IFS=';' read -r -a examples <<<"$4"
-
-failures=0
-fail() {
-  echo "FAIL: $*"
-  failures=$((failures + 1))
-}
+list_words programs "$3"
+list_words examples "$4"
 
 [[ -f $deb ]] || { echo "FAIL: no package $deb"; exit 1; }
 [[ $(basename "$deb") == "nodletflash_${version}_amd64.deb" ]] || fail "package file name $(basename "$deb")"
@@ -82,8 +75,4 @@ else
   fail "lintian is missing (tools/setup-dev.sh)"
 fi
 
-if ((failures > 0)); then
-  echo "$failures check(s) failed"
-  exit 1
-fi
-echo "package $(basename "$deb"): file list, control data, postinst and lintian are as they should be"
+finish "package $(basename "$deb"): file list, control data, postinst and lintian are as they should be"

@@ -8,19 +8,12 @@
 # PROGRAMS and EXAMPLES are ;-separated lists: the programs this build installs (gaps for absent
 # ones are skipped), and the sample images' file names.
 set -uo pipefail
+source "$(dirname "$0")/test_lib.sh"
 
 zip=$1
 version=$2
-programs=()
-IFS=';' read -r -a words <<<"$3"
-for w in "${words[@]}"; do [[ -z $w ]] || programs+=("$w"); done
-IFS=';' read -r -a examples <<<"$4"
-
-failures=0
-fail() {
-  echo "FAIL: $*"
-  failures=$((failures + 1))
-}
+list_words programs "$3"
+list_words examples "$4"
 
 [[ -f $zip ]] || { echo "FAIL: no package $zip"; exit 1; }
 [[ $(basename "$zip") == "nodletflash-$version-win64.zip" ]] || fail "package file name $(basename "$zip")"
@@ -70,8 +63,4 @@ for p in "${programs[@]}"; do
   done < <(x86_64-w64-mingw32-objdump -p "$exe" | sed -n 's/^\s*DLL Name: //p')
 done
 
-if ((failures > 0)); then
-  echo "$failures check(s) failed"
-  exit 1
-fi
-echo "zip $(basename "$zip"): file list, README.txt (CR LF) and 64-bit programs needing only Windows' DLLs"
+finish "zip $(basename "$zip"): file list, README.txt (CR LF) and 64-bit programs needing only Windows' DLLs"
