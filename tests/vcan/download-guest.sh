@@ -34,7 +34,9 @@ tool() {
     name="$1"
     shift
     start=$(uptime_s)
-    "$@" >"$out/$name.stdout" 2>"$out/$name.stderr" </dev/null
+    errors="$out/$name.stderr"
+    [ "$1" = signalled ] && errors=/dev/null
+    "$@" >"$out/$name.stdout" 2>"$errors" </dev/null
     echo $? >"$out/$name.status"
     end=$(uptime_s)
     echo "$start $end" | awk '{ printf "%.2f\n", $2 - $1 }' >"$out/$name.seconds"
@@ -48,22 +50,28 @@ run_tool() {
 }
 
 # signalled SIGNAL WHEN: runs the tool and sends it SIGNAL WHEN seconds after its start, or, for
-# "download", a second into the download; the status is then the shell's 128 + the signal.
+# "download", a second into the download; the status is then the shell's 128 + the signal. The
+# tool runs in the foreground: a background command of a script starts with SIGINT ignored. Its
+# standard error goes to NAME.stderr here, apart from the shell's own notice of the signal.
 signalled() {
-    nodletflash 12 "$image" &
-    pid=$!
-    if [ "$2" = download ]; then
-        waited=0
-        until grep -q '^DOWNPROG' "$out/$name.stdout" || [ $waited -ge 6000 ]; do
-            usleep 20000
-            waited=$((waited + 1))
-        done
-        sleep 1
-    else
-        sleep "$2"
-    fi
-    kill -"$1" $pid
-    wait $pid
+    (
+        if [ "$2" = download ]; then
+            waited=0
+            until grep -q '^DOWNPROG' "$out/$name.stdout" || [ $waited -ge 6000 ]; do
+                usleep 20000
+                waited=$((waited + 1))
+            done
+            sleep 1
+        else
+            sleep "$2"
+        fi
+        kill -"$1" $(pidof nodletflash)
+    ) &
+    killer=$!
+    nodletflash 12 "$image" 2>"$out/$name.stderr"
+    status=$?
+    wait $killer
+    return $status
 }
 
 # second_run: once the download on the bus has begun, a second run for node 13 as "second".
