@@ -20,7 +20,7 @@ cmake --build --preset fuzz
 ctest --preset fuzz
 
 # clang-tidy over everything the native build compiles.
-run-clang-tidy -p build -quiet 'src/' 'sim/' 'tools/' 'bench/' 'tests/' > build/clang-tidy.log 2>&1 || {
+run-clang-tidy -p build -quiet 'src/' 'sim/' 'tools/' 'bench/' 'tests/' 'companions/' > build/clang-tidy.log 2>&1 || {
   grep -E 'error:|warning:' build/clang-tidy.log | grep -v 'warnings generated' | sort -u
   echo "clang-tidy found problems"
   exit 1

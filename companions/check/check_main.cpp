@@ -11,9 +11,7 @@ namespace {
 
 constexpr int kUsageError = 2;
 
-}  // namespace
-
-int main(int argc, char** argv) {
+int run(int argc, char** argv) {
   PreflightOptions options;
   bool json = false;
   CLI::App app{"Checks a firmware file and this computer's CAN set-up before a nodlet is flashed.",
@@ -40,4 +38,18 @@ int main(int argc, char** argv) {
   std::fwrite(out.data(), 1, out.size(), stdout);
   std::fflush(stdout);
   return hasProblem(result) ? 1 : 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  try {
+    return run(argc, argv);
+  } catch (const std::exception& error) {
+    // Out of memory, or a fault of this program: no verdict can be given.
+    std::fprintf(stderr, "nodletflash-check: %s\n", error.what());
+  } catch (...) {
+    std::fprintf(stderr, "nodletflash-check: unexpected failure\n");
+  }
+  return 1;
 }

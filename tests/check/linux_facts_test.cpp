@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 
@@ -201,6 +202,35 @@ TEST(LinuxFindingsTest, BusTraffic) {
   findings.clear();
   judgeBusTraffic(traffic, &findings);
   EXPECT_TRUE(has(findings, Severity::kWarning, "not listened to: no interface can0"));
+}
+
+}  // namespace
+
+namespace {
+
+// The tool file's capabilities, set as an administrator would set them.
+TEST(PrivilegeFactsTest, ReadsTheToolFilesCapabilities) {
+  if (geteuid() != 0 || std::system("command -v setcap >/dev/null") != 0) {
+    GTEST_SKIP() << "needs root and setcap";
+  }
+  fs::path tool = fs::temp_directory_path() / ("nodletflash-caps-" + std::to_string(getpid()));
+  fs::copy_file("/bin/true", tool);
+  PrivilegeFacts plain = readPrivilegeFacts(tool.string());
+  EXPECT_TRUE(plain.toolFound);
+  EXPECT_EQ(plain.toolHow, "given by --tool");
+  EXPECT_FALSE(plain.netAdmin);
+  EXPECT_FALSE(plain.sysNice);
+  ASSERT_EQ(std::system(("setcap cap_net_admin+ep " + tool.string()).c_str()), 0);
+  PrivilegeFacts netAdmin = readPrivilegeFacts(tool.string());
+  EXPECT_TRUE(netAdmin.netAdmin);
+  EXPECT_FALSE(netAdmin.sysNice);
+  // Permitted but not effective: the tool would have to raise it itself, and it does not.
+  ASSERT_EQ(std::system(("setcap cap_net_admin,cap_sys_nice+p " + tool.string()).c_str()), 0);
+  PrivilegeFacts permittedOnly = readPrivilegeFacts(tool.string());
+  EXPECT_FALSE(permittedOnly.netAdmin);
+  EXPECT_FALSE(permittedOnly.sysNice);
+  fs::remove(tool);
+  EXPECT_FALSE(readPrivilegeFacts(tool.string()).toolFound);
 }
 
 }  // namespace

@@ -1,0 +1,85 @@
+#!/bin/sh
+# Guest side of the nodletflash-check test: the computer checks on a real kernel CAN stack, with
+# can0 a vcan interface. Each case runs the check on the sample and judges its status and lines.
+status=0
+pass() { echo "ok - $*"; }
+fail() { echo "not ok - $*"; status=1; }
+
+# run NAME [--as-nobody] ARGS...: runs the check, keeping its output in $VCAN_OUT/NAME.out.
+run() {
+    name=$1
+    shift
+    if [ "$1" = --as-nobody ]; then
+        shift
+        ./check-guest-helper as-user 65534 /vcan/nodletflash-check "$@" >"$VCAN_OUT/$name.out" 2>"$VCAN_OUT/$name.err"
+    else
+        ./nodletflash-check "$@" >"$VCAN_OUT/$name.out" 2>"$VCAN_OUT/$name.err"
+    fi
+    code=$?
+    echo "--- $name (status $code)"
+    cat "$VCAN_OUT/$name.out"
+}
+# expect NAME STATUS: the status, and nothing on standard error.
+expect_status() {
+    if [ "$code" = "$2" ]; then pass "$1: status $2"; else fail "$1: status $code, want $2"; fi
+    if [ -s "$VCAN_OUT/$1.err" ]; then fail "$1: standard error is not empty"; fi
+}
+# has NAME PATTERN: a line of the output matches the extended regular expression.
+has() {
+    if grep -Eq "$2" "$VCAN_OUT/$1.out"; then pass "$1: $2"; else fail "$1: no line matches $2"; fi
+}
+# lacks NAME PATTERN: no line matches.
+lacks() {
+    if grep -Eq "$2" "$VCAN_OUT/$1.out"; then fail "$1: a line matches $2"; else pass "$1: nothing matches $2"; fi
+}
+
+tool=/vcan/nodletflash-static
+args="--tool=$tool --listen-ms=500 12 firmware.hex"
+
+run quiet $args
+expect_status quiet 0
+has quiet '^ok interface: the tool would use can0 \(no interface has the peak_usb driver'
+has quiet '^warning driver: can0 is a virtual interface'
+has quiet '^ok interface: can0 is up \(a virtual interface'
+has quiet '^ok privileges: running as root'
+has quiet '^ok lock: no other run holds can0 \(/run/lock/'
+has quiet '^ok bus: no frames in 500 ms$'
+lacks quiet '^problem'
+
+./check-guest-helper chatter 3000 >"$VCAN_OUT/chatter.out" &
+chatter=$!
+usleep 300000
+run chatter $args
+wait $chatter
+expect_status chatter 1
+# A frame every 0.5 ms, give or take the guest's timer: well over 500 in 500 ms.
+has chatter '^problem bus: frames in 500 ms: 0x123: [0-9]{3,4} frames \([0-9.]+/s\)\. Every frame counts as the node'"'"'s go-ahead'
+
+# The tool itself holds the interface: with no hand it sits in the handshake for a minute.
+"$tool" 12 firmware.hex >"$VCAN_OUT/tool.out" 2>&1 &
+flash=$!
+usleep 500000
+run locked $args
+expect_status locked 1
+has locked '^problem lock: another run of the tool holds can0 now'
+kill -TERM $flash
+wait $flash
+
+run nobody --as-nobody $args
+expect_status nobody 1
+has nobody '^problem privileges: the tool lacks cap_net_admin and you are not root'
+has nobody '^problem priority: the tool lacks cap_sys_nice and RLIMIT_NICE is 0 '
+has nobody 'setcap cap_net_admin,cap_sys_nice\+ep /vcan/nodletflash-static'
+
+ip link set can0 down
+run down $args
+expect_status down 0
+has down '^ok interface: can0 is down: the tool brings it up for the run'
+has down '^warning bus: not listened to: can0 is down'
+ip link set can0 up
+
+ip link delete can0
+run missing $args
+expect_status missing 1
+has missing '^problem interface: the tool would use can0 .*and there is none'
+exit $status
