@@ -1,0 +1,417 @@
+// nodletflash-guide driven through whole rehearsals with the virtual hand.
+#include <gtest/gtest.h>
+#include <signal.h>
+
+#include <fstream>
+#include <set>
+
+#include "guide_runner.h"
+#include "preflight.h"
+
+namespace {
+
+using nlohmann::json;
+
+const std::string kTiny = std::string(EXAMPLES_DIR) + "/tiny.hex";
+const std::string k100k = std::string(EXAMPLES_DIR) + "/firmware-100k.hex";
+// The characters the 100 KB sample sends, as the guide writes them (checked against the
+// checks' own count below).
+const char k100kCharacters[] = "98,528";
+
+// The options of a fast rehearsal with the JSON feed.
+std::vector<std::string> rehearsal(const std::string& scenario, std::vector<std::string> rest) {
+  std::vector<std::string> args{"--rehearse=" + scenario, "--sim=" + std::string(SIM_PATH),
+                                "--sim-clock=virtual", "--json", "--no-log"};
+  args.insert(args.end(), rest.begin(), rest.end());
+  return args;
+}
+
+std::vector<json> eventsNamed(const std::vector<json>& events, const std::string& name) {
+  std::vector<json> out;
+  for (const json& event : events) {
+    if (event["event"] == name) {
+      out.push_back(event);
+    }
+  }
+  return out;
+}
+
+// Every event has the fields every reader relies on, with time going forward.
+void expectWellFormed(const std::vector<json>& events) {
+  static const std::set<std::string> kEvents{"check",    "narration", "instruction",
+                                             "progress", "error",     "end"};
+  double last = 0;
+  for (const json& event : events) {
+    ASSERT_EQ(event["v"], 1) << event;
+    ASSERT_TRUE(event["t"].is_number()) << event;
+    EXPECT_GE(event["t"].get<double>(), last) << event;
+    last = event["t"].get<double>();
+    EXPECT_TRUE(event["module"].is_number_integer() || event["module"].is_null()) << event;
+    EXPECT_EQ(kEvents.count(event["event"].get<std::string>()), 1u) << event;
+  }
+}
+
+TEST(GuideRehearsal, ANormalRunFeedsEveryEventInOrder) {
+  GuideRun run = runGuide(rehearsal("normal", {"12", k100k}));
+  ASSERT_EQ(run.status, 0) << run.output;
+  std::vector<json> events = jsonEvents(run.output);
+  expectWellFormed(events);
+  ASSERT_FALSE(events.empty());
+  EXPECT_EQ(events.front()["event"], "check");
+  for (const json& check : eventsNamed(events, "check")) {
+    EXPECT_NE(check["severity"], "problem") << check;
+  }
+
+  std::vector<json> narration = eventsNamed(events, "narration");
+  ASSERT_GE(narration.size(), 6u);
+  EXPECT_EQ(narration.front()["text"], "Loading firmware file...");
+  EXPECT_EQ(narration.back()["text"], "Program ended successfully.");
+  std::vector<json> instructions = eventsNamed(events, "instruction");
+  ASSERT_EQ(instructions.size(), 3u);
+  EXPECT_EQ(instructions[1]["text"],
+            "Please power off the hand, wait 5 seconds, then power the hand back on.");
+
+  // Progress: the tool's values, each with the line it stands for and the characters sent
+  // before it, from the file's own shape.
+  PreflightResult checks = checkNodeAndImage("12", k100k);
+  const ImageSummary& summary = checks.summary;
+  std::vector<json> progress = eventsNamed(events, "progress");
+  ASSERT_EQ(progress.size(), 100u);
+  int lastLine = 0;
+  for (const json& report : progress) {
+    int line = report["line"].get<int>();
+    EXPECT_GT(line, lastLine);
+    lastLine = line;
+    EXPECT_EQ(report["characters"].get<int64_t>(),
+              summary.payloadBefore[static_cast<size_t>(line) - 1]);
+    EXPECT_TRUE(report["characters_per_second"].is_null() ||
+                report["characters_per_second"].get<double>() > 0);
+    EXPECT_TRUE(report["seconds_left"].is_null() || report["seconds_left"].get<double>() >= 0);
+  }
+  EXPECT_EQ(progress.back()["percent"], 100.0);
+  EXPECT_EQ(progress.back()["line"], summary.lineCount);
+  EXPECT_EQ(progress.back()["characters"], summary.payloadBefore.back());
+  EXPECT_EQ(summary.payloadChars, 98528);  // k100kCharacters
+  EXPECT_TRUE(eventsNamed(events, "error").empty());
+
+  const json& end = events.back();
+  EXPECT_EQ(end["event"], "end");
+  EXPECT_EQ(end["module"], 12);
+  EXPECT_EQ(end["status"], 0);
+  EXPECT_EQ(end["outcome"], "done");
+  EXPECT_EQ(end["stage"], "ended");
+  EXPECT_GE(end["seconds"].get<double>(), 0);
+}
+
+// A failing run: the tool's error text, the exit status passed on, how far it got.
+struct Failure {
+  std::string scenario;
+  std::string errorStart;
+  int status;
+  std::string stage;
+  bool closingLine;
+};
+
+class GuideFailure : public testing::TestWithParam<Failure> {};
+
+TEST_P(GuideFailure, FeedsTheToolsErrorAndEndsWithItsStatus) {
+  const Failure& failure = GetParam();
+  GuideRun run = runGuide(rehearsal(failure.scenario, {"13", kTiny}));
+  EXPECT_EQ(run.status, failure.status) << run.output;
+  std::vector<json> events = jsonEvents(run.output);
+  expectWellFormed(events);
+  std::vector<json> errors = eventsNamed(events, "error");
+  ASSERT_EQ(errors.size(), 1u) << run.output;
+  EXPECT_EQ(errors[0]["text"].get<std::string>().rfind(failure.errorStart, 0), 0u) << errors[0];
+  std::vector<json> narration = eventsNamed(events, "narration");
+  ASSERT_FALSE(narration.empty());
+  EXPECT_EQ(narration.back()["text"] == "Program ended unsuccessfully.", failure.closingLine);
+  const json& end = events.back();
+  EXPECT_EQ(end["event"], "end");
+  EXPECT_EQ(end["module"], 13);
+  EXPECT_EQ(end["status"], failure.status);
+  EXPECT_EQ(end["outcome"], "failed");
+  EXPECT_EQ(end["stage"], failure.stage);
+  // The last instruction, to power-cycle after a complete download, never follows a failure.
+  for (const json& instruction : eventsNamed(events, "instruction")) {
+    EXPECT_EQ(instruction["text"].get<std::string>().find("complete the firmware download"),
+              std::string::npos);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Scenarios, GuideFailure,
+    testing::Values(
+        Failure{"never-powers-off", "Timeout occured while waiting for nodlet to be powered off", 1,
+                "ended", true},
+        Failure{"never-answers", "Timeout occured while attempting to connect to nodlet", 1,
+                "ended", true},
+        Failure{"data-write-fails-at=100", "Error sending firmware byte, line #2, count #22.", 1,
+                "ended", true},
+        Failure{"close-fails", "Error closing CAN connection (most likely not a problem)", 1,
+                "ended", true},
+        Failure{"class-wrong", "Priority class is not 0x80. Aborting.", 255, "starting", false}),
+    [](const testing::TestParamInfo<Failure>& param) {
+      std::string name;
+      for (char c : param.param.scenario) {
+        name += std::isalnum(static_cast<unsigned char>(c)) != 0 ? c : '_';
+      }
+      return name;
+    });
+
+TEST(GuideRehearsal, ThroughAPipeThePersonsViewIsPlainLines) {
+  for (std::string scenario : {"normal", "never-answers"}) {
+    GuideRun run = runGuide({"--rehearse=" + scenario, "--sim=" + std::string(SIM_PATH),
+                             "--sim-clock=virtual", "--no-log", "12", k100k});
+    EXPECT_EQ(run.output.find('\x1b'), std::string::npos) << run.output;
+    EXPECT_EQ(run.output.find('\r'), std::string::npos) << run.output;
+    EXPECT_NE(run.output.find(">> Please power off the hand"), std::string::npos);
+    if (scenario == "normal") {
+      EXPECT_EQ(run.status, 0);
+      // One progress line for each tenth, the last one complete.
+      EXPECT_NE(run.output.find(std::string("] 100.0%  ") + k100kCharacters + " of " +
+                                k100kCharacters + " characters"),
+                std::string::npos)
+          << run.output;
+      EXPECT_NE(run.output.find("\nProgram ended successfully.\n"), std::string::npos);
+      EXPECT_NE(run.output.find("Module 12 (Finger 2): done"), std::string::npos);
+    } else {
+      EXPECT_EQ(run.status, 1);
+      EXPECT_NE(run.output.find("ERROR Timeout occured while attempting to connect"),
+                std::string::npos);
+      EXPECT_NE(run.output.find("Likely causes, and what to do:"), std::string::npos);
+      EXPECT_NE(run.output.find("Module 12 (Finger 2): failed, exit status 1"), std::string::npos);
+    }
+  }
+}
+
+// The output with the escape sequences taken out and every redrawn line reduced to what was
+// left on the screen.
+std::string screenText(const std::string& output) {
+  std::string text;
+  std::string line;
+  for (size_t i = 0; i < output.size(); ++i) {
+    char c = output[i];
+    if (c == '\x1b') {
+      while (i < output.size() && !std::isalpha(static_cast<unsigned char>(output[i]))) {
+        ++i;
+      }
+    } else if (c == '\r') {
+      if (i + 1 < output.size() && output[i + 1] == '\n') {
+        continue;
+      }
+      line.clear();
+    } else if (c == '\n') {
+      text += line + "\n";
+      line.clear();
+    } else {
+      line += c;
+    }
+  }
+  return text + line;
+}
+
+TEST(GuideRehearsal, OnATerminalTheBarIsRedrawnAndTheRunEndsWithTheClosingLine) {
+  GuideRun run = runGuideOnTerminal({"--rehearse", "--sim=" + std::string(SIM_PATH),
+                                     "--sim-clock=virtual", "--no-log", "12", k100k},
+                                    {"TERM=xterm"}, [](const std::string&, const auto&) {});
+  EXPECT_EQ(run.status, 0);
+  // The live line is redrawn in place, and colour marks the outcome.
+  EXPECT_NE(run.output.find("\r\x1b[K["), std::string::npos) << run.output;
+  EXPECT_NE(run.output.find("\x1b[1;32mProgram ended successfully."), std::string::npos);
+  std::string screen = screenText(run.output);
+  EXPECT_NE(screen.find(std::string("] 100.0%  ") + k100kCharacters + " of " + k100kCharacters +
+                        " characters"),
+            std::string::npos)
+      << screen;
+  // The bar is left complete, then the tool's last messages, its closing line and the outcome.
+  size_t closing = screen.find("Program ended successfully.\n");
+  ASSERT_NE(closing, std::string::npos) << screen;
+  EXPECT_LT(screen.find("] 100.0%"), closing);
+  EXPECT_EQ(screen.substr(closing + std::strlen("Program ended successfully.\n"))
+                .rfind("Module 12 (Finger 2): done", 0),
+            0u)
+      << screen;
+}
+
+TEST(GuideRehearsal, NoColourKeepsTheRedrawingAndDropsTheColour) {
+  GuideRun run =
+      runGuideOnTerminal({"--rehearse", "--sim=" + std::string(SIM_PATH), "--sim-clock=virtual",
+                          "--no-log", "12", kTiny},
+                         {"TERM=xterm", "NO_COLOR=1"}, [](const std::string&, const auto&) {});
+  EXPECT_EQ(run.status, 0);
+  EXPECT_NE(run.output.find("\r\x1b[K"), std::string::npos);
+  EXPECT_EQ(run.output.find("\x1b[1;"), std::string::npos) << run.output;
+}
+
+TEST(GuideRehearsal, ADumbTerminalGetsPlainLines) {
+  GuideRun run = runGuideOnTerminal({"--rehearse", "--sim=" + std::string(SIM_PATH),
+                                     "--sim-clock=virtual", "--no-log", "12", kTiny},
+                                    {"TERM=dumb"}, [](const std::string&, const auto&) {});
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(run.output.find('\x1b'), std::string::npos) << run.output;
+}
+
+// A copy of tiny.hex with one record's checksum changed.
+std::string damagedCopy(const std::string& dir) {
+  std::ifstream in(kTiny, std::ios::binary);
+  std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  // A record is "%", its length (2 digits), its type (1 digit), its checksum (2 digits).
+  size_t second = text.find('%', 1);
+  char& digit = text[second + 4];
+  digit = digit == '0' ? '1' : '0';
+  std::string path = dir + "/damaged.hex";
+  std::ofstream(path, std::ios::binary) << text;
+  return path;
+}
+
+TEST(GuideRehearsal, ADamagedFileIsRefusedBeforeAnyChildStarts) {
+  ScratchDir dir;
+  std::string sim = recordingSim(dir.path);
+  std::string damaged = damagedCopy(dir.path);
+  GuideRun run = runGuide({"--rehearse", "--sim=" + sim, "--sim-clock=virtual", "--json",
+                           "--no-log", "12", damaged, "13", kTiny});
+  EXPECT_EQ(run.status, 1);
+  std::vector<json> events = jsonEvents(run.output);
+  expectWellFormed(events);
+  bool problemOnLine2 = false;
+  for (const json& check : eventsNamed(events, "check")) {
+    problemOnLine2 |= check["severity"] == "problem" && check.value("line", 0) == 2;
+  }
+  EXPECT_TRUE(problemOnLine2) << run.output;
+  std::vector<json> ends = eventsNamed(events, "end");
+  ASSERT_EQ(ends.size(), 2u);
+  EXPECT_EQ(ends[0]["outcome"], "refused");
+  EXPECT_TRUE(ends[0]["status"].is_null());
+  EXPECT_EQ(ends[0]["stage"], "checks");
+  EXPECT_EQ(ends[1]["module"], 13);
+  EXPECT_EQ(ends[1]["outcome"], "skipped");
+  EXPECT_TRUE(eventsNamed(events, "narration").empty());
+  EXPECT_TRUE(fileLines(dir.path + "/started").empty());
+
+  // --force starts the tool all the same.
+  GuideRun forced = runGuide({"--rehearse", "--sim=" + sim, "--sim-clock=virtual", "--json",
+                              "--no-log", "--force", "12", damaged});
+  EXPECT_EQ(fileLines(dir.path + "/started").size(), 1u);
+  EXPECT_EQ(jsonEvents(forced.output).back()["outcome"], "done") << forced.output;
+}
+
+TEST(GuideRehearsal, ModulesRunInTheOrderGivenAndTheFirstFailureStopsTheRest) {
+  ScratchDir dir;
+  std::string sim = recordingSim(dir.path);
+  GuideRun both = runGuide({"--rehearse", "--sim=" + sim, "--sim-clock=virtual", "--json",
+                            "--no-log", "11", kTiny, "14", kTiny});
+  EXPECT_EQ(both.status, 0);
+  std::vector<json> ends = eventsNamed(jsonEvents(both.output), "end");
+  ASSERT_EQ(ends.size(), 2u);
+  EXPECT_EQ(ends[0]["module"], 11);
+  EXPECT_EQ(ends[1]["module"], 14);
+  EXPECT_EQ(ends[1]["outcome"], "done");
+  std::vector<std::string> started = fileLines(dir.path + "/started");
+  ASSERT_EQ(started.size(), 2u);
+  EXPECT_NE(started[0].find(" 11 " + kTiny), std::string::npos) << started[0];
+  EXPECT_NE(started[1].find(" 14 " + kTiny), std::string::npos) << started[1];
+
+  GuideRun failed = runGuide({"--rehearse=never-answers", "--sim=" + sim, "--sim-clock=virtual",
+                              "--no-log", "11", kTiny, "14", kTiny});
+  EXPECT_EQ(failed.status, 1);
+  EXPECT_EQ(fileLines(dir.path + "/started").size(), 3u);  // the second module never started
+  EXPECT_NE(failed.output.find("Modules done: none."), std::string::npos) << failed.output;
+  EXPECT_NE(failed.output.find("Modules not done: 11 (Finger 1), 14 (Spread)."), std::string::npos);
+}
+
+TEST(GuideRehearsal, TheLogHoldsEveryMessageOfTheToolAsReceived) {
+  ScratchDir dir;
+  for (std::string scenario : {"normal", "data-write-fails-at=5000"}) {
+    std::string log = dir.path + "/" + scenario + ".log";
+    GuideRun run = runGuide({"--rehearse=" + scenario, "--sim=" + std::string(SIM_PATH),
+                             "--sim-clock=virtual", "--json", "--log=" + log, "12", k100k});
+    std::vector<std::string> logged;
+    std::vector<std::string> lines = fileLines(log);
+    for (const std::string& line : lines) {
+      // "HH:MM:SS.mmm out <the line>"
+      if (line.size() >= 17 && line.compare(12, 5, " out ") == 0) {
+        logged.push_back(line.substr(17));
+      }
+    }
+    // The same run of the bare virtual hand, whose output is the same on the virtual clock.
+    std::string command =
+        std::string(SIM_PATH) + " --sim-clock=virtual --sim-scenario=" + scenario + " 12 " + k100k;
+    FILE* pipe = popen(command.c_str(), "r");
+    ASSERT_NE(pipe, nullptr);
+    std::vector<std::string> expected;
+    char buffer[512];
+    while (fgets(buffer, sizeof(buffer), pipe) != nullptr) {
+      std::string line = buffer;
+      line.pop_back();
+      expected.push_back(line);
+    }
+    int status = pclose(pipe);
+    EXPECT_EQ(logged, expected) << scenario;
+    ASSERT_FALSE(lines.empty());
+    EXPECT_NE(
+        lines.front().find("nodletflash-guide log: module 12 (Finger 2), firmware file " + k100k),
+        std::string::npos);
+    EXPECT_NE(lines.back().find("exit status " + std::to_string(WEXITSTATUS(status))),
+              std::string::npos)
+        << lines.back();
+    EXPECT_EQ(run.status, WEXITSTATUS(status));
+  }
+}
+
+// Interrupting rehearsals on the real clock.
+TEST(GuideRehearsal, CtrlCIsPassedOnAndTheLogIsComplete) {
+  ScratchDir dir;
+  std::string sim = recordingSim(dir.path);
+  std::string log = dir.path + "/run.log";
+  bool sent = false;
+  GuideRun run = runGuideWatching(
+      {"--rehearse", "--sim=" + sim, "--json", "--log=" + log, "12", kTiny, "13", kTiny},
+      [&](const std::string& output, pid_t guide) {
+        if (!sent && output.find("Please power off the hand") != std::string::npos) {
+          kill(guide, SIGINT);
+          sent = true;
+        }
+      });
+  ASSERT_TRUE(sent);
+  EXPECT_EQ(run.status, 128 + SIGINT);
+  std::vector<json> events = jsonEvents(run.output);
+  std::vector<json> ends = eventsNamed(events, "end");
+  ASSERT_EQ(ends.size(), 2u);
+  EXPECT_EQ(ends[0]["outcome"], "interrupted");
+  EXPECT_EQ(ends[0]["stage"], "power-cycle");
+  EXPECT_EQ(ends[0]["status"], 128 + SIGINT);
+  EXPECT_EQ(ends[1]["outcome"], "skipped");
+  // The virtual hand was ended by the interruption, not left behind.
+  std::vector<std::string> started = fileLines(dir.path + "/started");
+  ASSERT_EQ(started.size(), 1u);
+  pid_t child = std::stoi(started[0]);
+  EXPECT_EQ(kill(child, 0), -1);
+  // The log ends with the interruption, the module's end and the sequence's.
+  std::vector<std::string> lines = fileLines(log);
+  ASSERT_GE(lines.size(), 4u);
+  EXPECT_NE(lines[lines.size() - 3].find("interrupted by the person during stage power-cycle"),
+            std::string::npos);
+  EXPECT_NE(lines[lines.size() - 2].find("end: interrupted, exit status 130"), std::string::npos);
+  EXPECT_NE(lines.back().find("sequence: 12=interrupted 13=skipped"), std::string::npos);
+}
+
+TEST(GuideRehearsal, CtrlCAtTheTerminalDuringTheDownloadSaysTheModuleIsPartWayThrough) {
+  bool typed = false;
+  GuideRun run = runGuideOnTerminal(
+      {"--rehearse", "--sim=" + std::string(SIM_PATH), "--no-log", "12", k100k}, {"TERM=xterm"},
+      [&](const std::string& output, const auto& typeKeys) {
+        if (!typed && output.find(std::string("of ") + k100kCharacters + " characters") !=
+                          std::string::npos) {
+          typeKeys("\x03");
+          typed = true;
+        }
+      });
+  ASSERT_TRUE(typed);
+  EXPECT_EQ(run.status, 128 + SIGINT);
+  std::string screen = screenText(run.output);
+  EXPECT_NE(screen.find("INTERRUPTED DURING THE DOWNLOAD"), std::string::npos) << screen;
+  EXPECT_EQ(screen.find("Program ended"), std::string::npos);
+}
+
+}  // namespace
