@@ -41,10 +41,11 @@ if [[ -f $readme ]]; then
   grep -q "PCANBasic.dll" "$readme" || fail "README.txt does not say where PCANBasic.dll goes"
   grep -q "nodletflash-$version" "$readme" || fail "README.txt does not carry the version"
   grep -q '@[A-Z_]*@' "$readme" && fail "README.txt has an unfilled part"
-  # Every ERROR line of the tool has its entry in the table.
+  # The ERROR lines of the tool have their entries in the table (its lines wrapped, so read as one).
+  flat=$(tr -d '\r' <"$readme" | tr -s ' \n' '  ')
   for message in "Error initializing CAN" "Timeout occured while waiting for nodlet to be powered off" \
     "Timeout occured while attempting to connect to nodlet" "Error sending firmware byte"; do
-    grep -q "$message" "$readme" || fail "README.txt's troubleshooting lacks \"$message\""
+    grep -qF "$message" <<<"$flat" || fail "README.txt's troubleshooting lacks \"$message\""
   done
 fi
 
