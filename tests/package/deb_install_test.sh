@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs the Debian package on a clean Debian 12 root and checks it there: its dependencies
 # are met by the base system, nodletflash runs (usage message, status 1, nothing on standard
-# error), the capabilities are set, every manual page renders without a warning; and where the
+# error), the capabilities are set, the guide rehearses with the installed virtual hand and sample
+# image, every manual page renders without a warning; and where the
 # capabilities cannot be set (setcap failing, setcap missing) the installation still succeeds
 # and says what to do.
 #
@@ -56,6 +57,15 @@ status=$?
 printf 'ERRORusage: nodletflash <nodletNumber> <filename>\nProgram ended unsuccessfully.\n' |
   cmp -s - "$work/usage.out" || fail "usage output: $(cat "$work/usage.out")"
 [[ ! -s $work/usage.err ]] || fail "standard error: $(cat "$work/usage.err")"
+
+# The installed programs find each other: a rehearsal of the guide with the sample image.
+examples=/usr/share/doc/nodletflash/examples
+if [[ " ${programs[*]} " == *" nodletflash-guide "* ]]; then
+  in_root nodletflash-guide --rehearse --sim-clock=virtual --no-log 12 "$examples/tiny.hex" >"$work/guide.out" 2>&1
+  status=$?
+  [[ $status -eq 0 ]] || fail "rehearsal with the installed guide: status $status: $(tail -n 5 "$work/guide.out")"
+  grep -q '^Program ended successfully\.$' "$work/guide.out" || fail "rehearsal did not end successfully"
+fi
 
 for p in "${programs[@]}"; do
   in_root env MANWIDTH=80 man --warnings "$p" >"$work/$p.man" 2>"$work/$p.man.err"
