@@ -1,6 +1,8 @@
 #!/bin/sh
 # /init of the vcan test guest. Loads the CAN modules, creates can0 as a vcan
-# interface and runs the caller's script (/vcan/guest.sh, from run.sh's
+# interface (or, booted with "canbus=sja1000" on the kernel command line,
+# binds the emulated SJA1000 controllers, which become can0 and can1, down and
+# with no bit rate) and runs the caller's script (/vcan/guest.sh, from run.sh's
 # payload) with its output on the second serial port, framed by marker lines
 # that run.sh reads on the host:
 #   @@vcan-guest-begin
@@ -19,8 +21,8 @@ mount -t devtmpfs devtmpfs /dev
 mkdir -p /dev/pts /root /out
 mount -t tmpfs tmpfs /tmp
 # Where programs keep their lock files, as on Debian: writable by all, sticky.
-mkdir -p /run/lock
-chmod 1777 /run/lock
+mount -t tmpfs -o mode=0755 tmpfs /run
+mkdir -m 1777 /run/lock
 
 out=/dev/ttyS1
 # Raw, so the script's bytes travel unchanged (no LF -> CR LF).
@@ -43,8 +45,17 @@ for m in $(cat /lib/modules/load-order); do
     insmod "/lib/modules/$m.ko" || setup_failed "insmod $m"
 done
 ip link set lo up
-ip link add dev can0 type vcan || setup_failed "ip link add can0 type vcan"
-ip link set can0 up || setup_failed "ip link set can0 up"
+if grep -qw 'canbus=sja1000' /proc/cmdline; then
+    for m in $(cat /lib/modules/load-order.controllers); do
+        insmod "/lib/modules/$m.ko" || setup_failed "insmod $m"
+    done
+    for dev in can0 can1; do
+        [ -e "/sys/class/net/$dev" ] || setup_failed "no $dev after loading the controller drivers"
+    done
+else
+    ip link add dev can0 type vcan || setup_failed "ip link add can0 type vcan"
+    ip link set can0 up || setup_failed "ip link set can0 up"
+fi
 
 [ -f /vcan/guest.sh ] || setup_failed "no /vcan/guest.sh in the payload"
 cd /vcan

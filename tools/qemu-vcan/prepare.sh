@@ -2,6 +2,9 @@
 # Prepares everything needed to boot a throw-away Linux guest with a real
 # SocketCAN stack (vcan) under qemu: the host tools, Debian's stock kernel
 # (unpacked, never installed) and a busybox initramfs with the CAN modules.
+# The same initramfs also serves guests booted with emulated SJA1000
+# controllers (run.sh --sja1000): it carries their drivers and iproute2's ip,
+# which can set a controller's bit rate where busybox's cannot.
 #
 # Usage: prepare.sh [CACHE_DIR]
 #   CACHE_DIR defaults to $VCAN_CACHE, else build/vcan-cache in the repository.
@@ -11,7 +14,8 @@
 # Running it again is cheap: each step checks whether its result is already
 # there. What it leaves in CACHE_DIR:
 #   vmlinux             the uncompressed kernel (booted directly through PVH)
-#   initramfs.cpio      busybox, the CAN modules and /init (run.sh adds the payload)
+#   initramfs.cpio      busybox, iproute2's ip, the CAN modules and /init (run.sh
+#                       adds the payload)
 #   kernel-release      the kernel's release string, e.g. 6.1.0-57-amd64
 set -euo pipefail
 
@@ -25,8 +29,10 @@ log() { echo "vcan-prepare: $*" >&2; }
 die() { echo "vcan-prepare: error: $*" >&2; exit 1; }
 
 # The modules the guest needs, in an order that satisfies their dependencies
-# is worked out below; these are the ones we ask for.
+# is worked out below; these are the ones we ask for. The controller drivers
+# are loaded only in a guest that has the controllers.
 wanted_modules=(can can-raw can-dev vcan)
+controller_modules=(sja1000 kvaser_pci)
 
 # --- host tools ---------------------------------------------------------------
 # qemu-system-x86_64, a static busybox for the guest, cpio to pack it, xz/zstd
@@ -37,6 +43,7 @@ dpkg -s busybox-static >/dev/null 2>&1 || need_pkgs+=(busybox-static)
 command -v cpio >/dev/null || need_pkgs+=(cpio)
 command -v xz >/dev/null || need_pkgs+=(xz-utils)
 command -v zstd >/dev/null || need_pkgs+=(zstd)
+dpkg -s iproute2 >/dev/null 2>&1 || need_pkgs+=(iproute2)
 if [ ${#need_pkgs[@]} -gt 0 ]; then
     log "installing ${need_pkgs[*]}"
     export DEBIAN_FRONTEND=noninteractive
@@ -47,6 +54,8 @@ if [ ${#need_pkgs[@]} -gt 0 ]; then
 fi
 busybox=/bin/busybox
 [ -x "$busybox" ] || die "$busybox missing after installing busybox-static"
+iproute_ip="$(dpkg -L iproute2 | grep -m1 '^/bin/ip$\|^/usr/bin/ip$\|^/sbin/ip$')" ||
+    die "iproute2 installs no ip"
 
 # --- kernel package -----------------------------------------------------------
 ready_stamp="$cache/ready"
@@ -171,20 +180,30 @@ visit() {
     load_order+=("$name")
 }
 for m in "${wanted_modules[@]}"; do visit "$m"; done
-log "modules: ${load_order[*]}"
+base_modules=${#load_order[@]}
+for m in "${controller_modules[@]}"; do visit "$m"; done
+log "modules: ${load_order[*]:0:base_modules}; for the controllers: ${load_order[*]:base_modules}"
 
 # --- initramfs --------------------------------------------------------------------
 root="$cache/initramfs.root"
 rm -rf "$root"
-mkdir -p "$root"/{bin,sbin,dev,proc,sys,tmp,run,etc,lib/modules,vcan}
+mkdir -p "$root"/{bin,sbin,dev,proc,sys,tmp,run,etc,lib/modules,vcan,usr/sbin}
 cp "$busybox" "$root/bin/busybox"
 # One link per applet; the list names busybox itself, which must stay a file.
 for applet in $("$busybox" --list); do
     [ "$applet" = busybox ] && continue
     ln -s busybox "$root/bin/$applet"
 done
+# iproute2's ip as /usr/sbin/ip, with the shared libraries and the loader it
+# names, at the paths it names them by (this host is the same Debian).
+cp -L "$iproute_ip" "$root/usr/sbin/ip"
+for lib in $(ldd "$iproute_ip" | grep -o '/[^ ]*'); do
+    mkdir -p "$root$(dirname "$lib")"
+    cp -L "$lib" "$root$lib"
+done
 # busybox insmod takes plain .ko files only: store them decompressed.
-for name in "${load_order[@]}"; do
+for i in "${!load_order[@]}"; do
+    name="${load_order[$i]}"
     p="$(module_path "$name")"
     case "$p" in
     *.ko.xz) xz -dc "$p" ;;
@@ -192,7 +211,11 @@ for name in "${load_order[@]}"; do
     *.ko.gz) gzip -dc "$p" ;;
     *) cat "$p" ;;
     esac >"$root/lib/modules/$name.ko"
-    echo "$name" >>"$root/lib/modules/load-order"
+    if [ "$i" -lt "$base_modules" ]; then
+        echo "$name" >>"$root/lib/modules/load-order"
+    else
+        echo "$name" >>"$root/lib/modules/load-order.controllers"
+    fi
 done
 install -m 0755 "$here/guest-init.sh" "$root/init"
 # The kernel needs a console node before devtmpfs is mounted.

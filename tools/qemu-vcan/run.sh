@@ -1,7 +1,8 @@
 #!/bin/bash
 # Boots the vcan test guest (see prepare.sh) under qemu, runs a script in it
-# on a real kernel CAN stack with can0 up as a vcan interface, and exits with
-# that script's status.
+# on a real kernel CAN stack with can0 up as a vcan interface (or, with
+# --sja1000, can0 and can1 on two emulated SJA1000 controllers), and exits
+# with that script's status.
 #
 # Usage: run.sh [options] GUEST_SCRIPT [PAYLOAD...]
 #   GUEST_SCRIPT  a busybox sh script; it runs as root in /vcan as /vcan/guest.sh.
@@ -15,6 +16,11 @@
 #                   directory is used and removed
 #   --timeout SEC   kill the guest after SEC seconds (default 600)
 #   --memory MB     guest memory (default 512)
+#   --sja1000       two Kvaser PCI cards (one SJA1000 controller each) on one
+#                   emulated CAN bus instead of vcan, bound by Debian's
+#                   kvaser_pci driver: can0 (PCI slot 4) and can1 (slot 5)
+#                   appear down with no bit rate. iproute2's ip sets them up:
+#                   call it as /usr/sbin/ip (busybox's sh prefers its own ip)
 #
 # The script's output is printed on stdout as it was written in the guest.
 # The verdict comes only from the "@@vcan-guest-end STATUS" marker: qemu's
@@ -28,6 +34,8 @@ cache="${VCAN_CACHE:-$repo/build/vcan-cache}"
 outdir=""
 timeout_s=600
 memory_mb=512
+controllers=()
+cmdline="console=ttyS0 panic=-1 quiet"
 
 usage() {
     sed -n '2,/^set -e/p' "${BASH_SOURCE[0]}" | sed '$d; s/^# \{0,1\}//' >&2
@@ -41,6 +49,12 @@ while [ $# -gt 0 ]; do
     --out) outdir="$2"; shift 2 ;;
     --timeout) timeout_s="$2"; shift 2 ;;
     --memory) memory_mb="$2"; shift 2 ;;
+    --sja1000)
+        controllers=(-object can-bus,id=canbus0
+                     -device kvaser_pci,canbus=canbus0,addr=04.0
+                     -device kvaser_pci,canbus=canbus0,addr=05.0)
+        cmdline="$cmdline canbus=sja1000"
+        shift ;;
     -h | --help) usage ;;
     --) shift; break ;;
     -*) die "unknown option $1" ;;
@@ -87,8 +101,9 @@ timeout --kill-after=10 "$timeout_s" \
     qemu-system-x86_64 \
     -machine pc -accel tcg,thread=multi -cpu max -smp 2 -m "$memory_mb" \
     -nographic -nodefaults -no-reboot -monitor none \
+    "${controllers[@]}" \
     -kernel "$cache/vmlinux" -initrd "$work/initrd.cpio" \
-    -append "console=ttyS0 panic=-1 quiet" \
+    -append "$cmdline" \
     -serial "file:$console" -serial "file:$guest" </dev/null || qemu_status=$?
 rm -f "$work/initrd.cpio"
 elapsed=$(echo "$start $(date +%s.%N)" | awk '{printf "%.1f", $2 - $1}')
