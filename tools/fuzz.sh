@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
-# A long fuzz run of one target: tools/fuzz.sh image_fuzzer|node_number_fuzzer [seconds]
+# A long fuzz run of one target: tools/fuzz.sh image_fuzzer|node_number_fuzzer|record_check_fuzzer [seconds]
 # Findings land in build-fuzz/tests/fuzz/ as crash-* files; the corpus grows in corpus-<target>.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-target=${1:?usage: tools/fuzz.sh image_fuzzer|node_number_fuzzer [seconds]}
+target=${1:?usage: tools/fuzz.sh image_fuzzer|node_number_fuzzer|record_check_fuzzer [seconds]}
 seconds=${2:-3600}
 cmake --preset fuzz >/dev/null
 cmake --build --preset fuzz --target "$target"

@@ -44,6 +44,8 @@ Finding problemAt(int line, int column, std::string text) {
 std::string describeFault(const TekhexRecord& record, const char* text, int length) {
   std::string what = tekhexFaultName(record.fault);
   int at = record.faultOffset;
+  // What stands where the fault is; a record may end right there.
+  std::string found = at < length ? ": found " + shown(text[at]) : ": the record ends there";
   switch (record.fault) {
     case TekhexFault::kTooShort:
       return what + ": " + std::to_string(length) + " characters after the \"%\", at least " +
@@ -53,18 +55,17 @@ std::string describeFault(const TekhexRecord& record, const char* text, int leng
     case TekhexFault::kChecksumDigits:
     case TekhexFault::kAddressLength:
     case TekhexFault::kDataDigits:
-      return what + ": found " + shown(text[at]);
+      return what + found;
     case TekhexFault::kAddressDigits:
-      return at < length
-                 ? what + ": found " + shown(text[at])
-                 : what + ": the record ends after " + std::to_string(at - record.dataOffset) +
-                       " of " + std::to_string(record.addressDigits) + " address digits";
+      return at < length ? what + found
+                         : what + ": the record ends after " +
+                               std::to_string(at - kTekhexAddressLengthOffset - 1) + " of " +
+                               std::to_string(record.addressDigits) + " address digits";
     case TekhexFault::kLengthMismatch:
       return what + ": it says " + std::to_string(record.blockLength) +
              " characters, the record has " + std::to_string(length);
     case TekhexFault::kUnknownType:
-      return what + ": found " + shown(text[at]) +
-             ", expected 6 (data), 8 (termination) or 3 (symbol)";
+      return what + found + ", expected 6 (data), 8 (termination) or 3 (symbol)";
     case TekhexFault::kOddData:
       return what + ": " + std::to_string(record.dataDigits) + " digits, the last byte is half";
     case TekhexFault::kTrailing:
@@ -278,9 +279,9 @@ PreflightResult checkNodeAndImage(const std::string& nodeText, const std::string
   FirmwareImage image;
   ImageLoad load = loadFirmwareImage(path.c_str(), &image);
   if (load.error != ImageError::kNone) {
-    result.findings.push_back(
-        Finding{Severity::kProblem, "file",
-                "the tool refuses it: " + describeImageError(load, path.c_str()), load.line, 0});
+    result.findings.push_back(Finding{
+        Severity::kProblem, "file",
+        "the tool refuses it: " + describeImageError(load, path.c_str()), load.line, load.column});
     return result;
   }
   ImageSummary& summary = result.summary;

@@ -4,7 +4,6 @@ namespace {
 
 constexpr int kTypeOffset = 2;
 constexpr int kChecksumOffset = 3;
-constexpr int kAddressLengthOffset = 5;
 
 // Two hex digits at |text|, or -1.
 int hexByte(const char* text) {
@@ -21,15 +20,15 @@ TekhexRecord faulted(TekhexRecord record, TekhexFault fault, int offset) {
 
 // The address-length digit, the address and, for data records, the data.
 TekhexRecord parseAddressAndData(TekhexRecord record, const char* text, int length) {
-  if (length <= kAddressLengthOffset) {
+  if (length <= kTekhexAddressLengthOffset) {
     return faulted(record, TekhexFault::kAddressLength, length);
   }
-  int digits = tekhexHexValue(text[kAddressLengthOffset]);
+  int digits = tekhexHexValue(text[kTekhexAddressLengthOffset]);
   if (digits < 0) {
-    return faulted(record, TekhexFault::kAddressLength, kAddressLengthOffset);
+    return faulted(record, TekhexFault::kAddressLength, kTekhexAddressLengthOffset);
   }
   record.addressDigits = digits == 0 ? 16 : digits;
-  int at = kAddressLengthOffset + 1;
+  int at = kTekhexAddressLengthOffset + 1;
   for (int i = 0; i < record.addressDigits; ++i, ++at) {
     int value = at < length ? tekhexHexValue(text[at]) : -1;
     if (value < 0) {

@@ -10,6 +10,9 @@ constexpr int kTekhexSymbol = 3;
 
 /// Block length, type and checksum: the characters every record has after its "%" mark.
 constexpr int kTekhexHeaderLength = 5;
+/// Where a data or termination record's address-length digit stands, after the header; its
+/// address digits follow it.
+constexpr int kTekhexAddressLengthOffset = 5;
 
 /// What is wrong with a record. Checked in this order; the first fault found is the one named.
 enum class TekhexFault {

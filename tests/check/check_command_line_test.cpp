@@ -16,13 +16,6 @@ namespace {
 const std::string kCheck = NODLETFLASH_CHECK_PATH;
 const std::string kTinyPath = std::string(EXAMPLES_DIR) + "/tiny.hex";
 
-std::string readFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
-
 class CheckCommandLineTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -43,7 +36,7 @@ class CheckCommandLineTest : public ::testing::Test {
 
 TEST_F(CheckCommandLineTest, DamagedFilesEndWithStatusOneAndTheirFindingInJson) {
   int index = 0;
-  for (const DamagedImage& damaged : damageImage(readFile(kTinyPath))) {
+  for (const DamagedImage& damaged : damageImage(readWholeFile(kTinyPath))) {
     std::string path = write("damaged-" + std::to_string(index++) + ".hex", damaged.bytes);
     ChildResult run = runChild({kCheck, "--image-only", "--json", "12", path});
     EXPECT_EQ(run.status, 1) << damaged.name;

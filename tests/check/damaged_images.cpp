@@ -1,6 +1,8 @@
 #include "damaged_images.h"
 
 #include <cstdio>
+#include <fstream>
+#include <sstream>
 
 namespace {
 
@@ -44,6 +46,13 @@ std::string makeRecord(int type, const std::string& body) {
     sum += static_cast<int>(kCharacterValues.find(c));
   }
   return "%" + head + hex2(sum % 256) + body;
+}
+
+std::string readWholeFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream text;
+  text << in.rdbuf();
+  return text.str();
 }
 
 std::vector<std::string> splitLines(const std::string& text) {
@@ -111,11 +120,13 @@ std::vector<DamagedImage> damageImage(const std::string& good) {
   corpus.push_back({"address length not hex", with(1, makeRecord(6, "X" + bodyOf(data2).substr(1))),
                     2, 7, "address length is not a hex digit"});
   corpus.push_back({"address cut short", with(lines.size() - 1, makeRecord(8, "80010")), 4, 12,
-                    "of 8 address digits"});
+                    "ends after 4 of 8 address digits"});
   corpus.push_back({"termination record with data",
                     with(lines.size() - 1, makeRecord(8, bodyOf(end) + "00")), 4, 16,
                     "after the termination record's address"});
   corpus.push_back({"record too short", with(1, "%4E6"), 2, 5, "record too short"});
+  corpus.push_back({"record ends before its address", with(lines.size() - 1, makeRecord(8, "")), 4,
+                    7, "address length is not a hex digit: the record ends there"});
   corpus.push_back({"no record mark", with(1, ":" + data2.substr(1)), 2, 1, "no record mark"});
   corpus.push_back({"record after the termination", joinCrlf({data1, end, data2, end}), 3, 1,
                     "after the termination record of line 2"});
@@ -133,7 +144,7 @@ std::vector<DamagedImage> damageImage(const std::string& good) {
   corpus.push_back({"Intel HEX", ":0400000001020304F2\r\n:00000001FF\r\n", 1, 1, "no record mark"});
   // What the tool itself refuses: a record cut by a space that sendable characters follow, and
   // a NUL byte.
-  corpus.push_back({"record interrupted by a space", with(1, replaced(data2, 30, ' ')), 2, 0,
+  corpus.push_back({"record interrupted by a space", with(1, replaced(data2, 30, ' ')), 2, 31,
                     "the tool refuses it"});
   corpus.push_back({"NUL byte", with(1, replaced(data2, 30, '\0')), 0, 0, "NUL byte"});
   return corpus;

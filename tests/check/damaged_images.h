@@ -17,6 +17,9 @@ struct DamagedImage {
 /// checksum worked out here, independently of the parser under test. No line end.
 std::string makeRecord(int type, const std::string& body);
 
+/// The whole of the file at |path|, byte for byte; empty when it cannot be read.
+std::string readWholeFile(const std::string& path);
+
 /// Splits a file's text into lines without their ends (CR LF or LF).
 std::vector<std::string> splitLines(const std::string& text);
 

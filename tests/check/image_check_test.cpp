@@ -6,7 +6,6 @@
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 
 #include "damaged_images.h"
 #include "download_estimate.h"
@@ -14,14 +13,7 @@
 
 namespace {
 
-std::string readFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
-
-const std::string kTiny = readFile(std::string(EXAMPLES_DIR) + "/tiny.hex");
+const std::string kTiny = readWholeFile(std::string(EXAMPLES_DIR) + "/tiny.hex");
 
 // A file in a temporary directory for one check.
 class TempImage {
@@ -199,7 +191,7 @@ TEST(ImageCheckTest, MissingFileIsRefusedAsTheToolRefusesIt) {
 }
 
 TEST(ImageCheckTest, LargeSampleIsSound) {
-  std::string text = readFile(std::string(EXAMPLES_DIR) + "/firmware-100k.hex");
+  std::string text = readWholeFile(std::string(EXAMPLES_DIR) + "/firmware-100k.hex");
   PreflightResult result = check(text);
   EXPECT_FALSE(hasProblem(result)) << describe(result);
   EXPECT_EQ(result.summary.payloadChars, payloadOf(splitLines(text)));

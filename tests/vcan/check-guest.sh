@@ -1,37 +1,7 @@
 #!/bin/sh
 # Guest side of the nodletflash-check test: the computer checks on a real kernel CAN stack, with
 # can0 a vcan interface. Each case runs the check on the sample and judges its status and lines.
-status=0
-pass() { echo "ok - $*"; }
-fail() { echo "not ok - $*"; status=1; }
-
-# run NAME [--as-nobody] ARGS...: runs the check, keeping its output in $VCAN_OUT/NAME.out.
-run() {
-    name=$1
-    shift
-    if [ "$1" = --as-nobody ]; then
-        shift
-        ./check-guest-helper as-user 65534 /vcan/nodletflash-check "$@" >"$VCAN_OUT/$name.out" 2>"$VCAN_OUT/$name.err"
-    else
-        ./nodletflash-check "$@" >"$VCAN_OUT/$name.out" 2>"$VCAN_OUT/$name.err"
-    fi
-    code=$?
-    echo "--- $name (status $code)"
-    cat "$VCAN_OUT/$name.out"
-}
-# expect NAME STATUS: the status, and nothing on standard error.
-expect_status() {
-    if [ "$code" = "$2" ]; then pass "$1: status $2"; else fail "$1: status $code, want $2"; fi
-    if [ -s "$VCAN_OUT/$1.err" ]; then fail "$1: standard error is not empty"; fi
-}
-# has NAME PATTERN: a line of the output matches the extended regular expression.
-has() {
-    if grep -Eq "$2" "$VCAN_OUT/$1.out"; then pass "$1: $2"; else fail "$1: no line matches $2"; fi
-}
-# lacks NAME PATTERN: no line matches.
-lacks() {
-    if grep -Eq "$2" "$VCAN_OUT/$1.out"; then fail "$1: a line matches $2"; else pass "$1: nothing matches $2"; fi
-}
+. ./check-guest-lib.sh
 
 tool=/vcan/nodletflash-static
 args="--tool=$tool --listen-ms=500 12 firmware.hex"
@@ -46,7 +16,7 @@ has quiet '^ok lock: no other run holds can0 \(/run/lock/'
 has quiet '^ok bus: no frames in 500 ms$'
 lacks quiet '^problem'
 
-./check-guest-helper chatter 3000 >"$VCAN_OUT/chatter.out" &
+./check-guest-helper chatter can0 3000 >"$VCAN_OUT/chatter.out" &
 chatter=$!
 usleep 300000
 run chatter $args

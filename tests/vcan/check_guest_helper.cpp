@@ -1,6 +1,7 @@
 // What the nodletflash-check guest needs and busybox lacks:
-//   check-guest-helper chatter MILLISECONDS   sends a frame with identifier 0x123 on can0 every
-//                                             0.5 ms for that long: another device on the bus
+//   check-guest-helper chatter IFACE MS       sends a frame with identifier 0x123 on IFACE every
+//                                             0.5 ms for MS milliseconds: another device on the
+//                                             bus
 //   check-guest-helper as-user UID PROGRAM [ARG...]
 //                                             runs PROGRAM as user and group UID, with no
 //                                             supplementary groups and no capabilities
@@ -23,14 +24,14 @@ namespace {
 constexpr uint32_t kChatterId = 0x123;
 constexpr long kChatterPeriodNs = 500000;
 
-int chatter(int milliseconds) {
+int chatter(const char* interface, int milliseconds) {
   int fd = socket(PF_CAN, SOCK_RAW, CAN_RAW);
   sockaddr_can address{};
   address.can_family = AF_CAN;
-  address.can_ifindex = static_cast<int>(if_nametoindex("can0"));
+  address.can_ifindex = static_cast<int>(if_nametoindex(interface));
   if (fd < 0 || address.can_ifindex == 0 ||
       bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address)) != 0) {
-    std::perror("chatter: can0");
+    std::perror("chatter");
     return 1;
   }
   can_frame frame{};
@@ -64,12 +65,13 @@ int asUser(int uid, char** argv) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc == 3 && std::strcmp(argv[1], "chatter") == 0) {
-    return chatter(static_cast<int>(std::strtol(argv[2], nullptr, 10)));
+  if (argc == 4 && std::strcmp(argv[1], "chatter") == 0) {
+    return chatter(argv[2], static_cast<int>(std::strtol(argv[3], nullptr, 10)));
   }
   if (argc >= 4 && std::strcmp(argv[1], "as-user") == 0) {
     return asUser(static_cast<int>(std::strtol(argv[2], nullptr, 10)), argv + 3);
   }
-  std::fprintf(stderr, "usage: check-guest-helper chatter MS | as-user UID PROGRAM [ARG...]\n");
+  std::fprintf(stderr,
+               "usage: check-guest-helper chatter IFACE MS | as-user UID PROGRAM [ARG...]\n");
   return 2;
 }
