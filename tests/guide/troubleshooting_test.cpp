@@ -40,7 +40,9 @@ std::vector<std::string> errorFormatsIn(const std::string& source) {
       }
       ++at;
     }
-    if (joined.rfind("ERROR", 0) == 0) {
+    // "ERROR%s" prints a text made elsewhere: the firmware file's refusals, which the tool
+    // itself is made to print below.
+    if (joined.rfind("ERROR", 0) == 0 && joined.rfind("ERROR%s", 0) != 0) {
       formats.push_back(joined);
     }
   }
@@ -82,7 +84,7 @@ TEST(Troubleshooting, EveryErrorMessageInTheToolsSourcesHasItsEntry) {
                                   << entry.path().filename().string() << ")";
     }
   }
-  EXPECT_GE(found, 18);  // the usage, the node, the adapter, scheduling, handshake, download
+  EXPECT_GE(found, 16);  // the usage, the node, the adapter, scheduling, handshake, download
 }
 
 TEST(Troubleshooting, EveryEntryExplainsItselfOnBothPlatforms) {
@@ -130,6 +132,7 @@ TEST(Troubleshooting, TheToolsFileRefusalsFindTheirEntries) {
            {(dir / "missing.hex").string(), "ERRORError opening firmware file"},
            {(dir / "nul.hex").string(), "ERRORFirmware file %s contains a NUL byte."},
            {(dir / "broken.hex").string(), "ERRORFirmware file %s, line %d"},
+           {dir.string(), "ERROR"},  // a directory: refused in one of the ways above
        }) {
     ChildResult run = runChild({NODLETFLASH_PATH, "12", c.path});
     std::istringstream lines(run.output);

@@ -1,0 +1,100 @@
+#!/usr/bin/env bash
+# Runs nodletflash-guide.exe under Wine with --json and checks its feed and exit status.
+#
+#   guide_wine_test.sh --prefix DIR --cwd DIR --expect-status N [--expect-error TEXT]
+#                      [--expect-outcome WORD] [--env NAME=VALUE]... -- EXE [ARG...]
+#
+# Every line of standard output must be a JSON object of the feed (v 1, t, module, event);
+# the last one the module's end, with the tool's status passed through. --expect-error: the
+# single error event's text starts with TEXT; without it there must be none.
+set -uo pipefail
+
+die() {
+  echo "guide_wine_test: $*" >&2
+  exit 2
+}
+
+prefix=
+cwd=.
+expect_status=
+expect_error=
+expect_outcome=
+extra_env=()
+while (($# > 0)); do
+  case $1 in
+    --prefix) prefix=${2:?}; shift 2 ;;
+    --cwd) cwd=${2:?}; shift 2 ;;
+    --expect-status) expect_status=${2:?}; shift 2 ;;
+    --expect-error) expect_error=${2:?}; shift 2 ;;
+    --expect-outcome) expect_outcome=${2:?}; shift 2 ;;
+    --env) extra_env+=("${2:?}"); shift 2 ;;
+    --) shift; break ;;
+    *) die "unknown option '$1'" ;;
+  esac
+done
+(($# >= 1)) || die "no executable given"
+[[ -n $prefix && -n $expect_status ]] || die "--prefix and --expect-status are required"
+
+work=$(mktemp -d "${TMPDIR:-/tmp}/guide_wine.XXXXXX") || die "no scratch directory"
+trap 'rm -rf "$work"' EXIT
+
+export WINEPREFIX=$(realpath -m "$prefix")
+export WINEDEBUG=${WINEDEBUG:--all}
+export WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-mscoree,mshtml=}
+unset DISPLAY WAYLAND_DISPLAY
+
+exe=$(realpath "$1")
+shift
+# Output to files, never a pipe: Wine's background processes would hold a pipe open.
+(cd "$cwd" && exec env "${extra_env[@]}" timeout -k 10 120 wine "$exe" "$@") \
+  </dev/null >"$work/out" 2>"$work/err"
+status=$?
+
+python3 - "$work/out" "$status" "$expect_status" "$expect_error" "$expect_outcome" <<'PY'
+import json, sys
+path, status, want_status, want_error, want_outcome = sys.argv[1:]
+status, want_status = int(status), (int(want_status) % 256 + 256) % 256
+failures = []
+events = []
+for number, line in enumerate(open(path, encoding="utf-8", newline=""), 1):
+    if not line.endswith("\n"):
+        failures.append(f"line {number} is not ended by a newline")
+    try:
+        event = json.loads(line)
+    except ValueError:
+        failures.append(f"line {number} is not JSON: {line!r}")
+        continue
+    if not isinstance(event, dict) or event.get("v") != 1 or "t" not in event \
+            or "module" not in event or "event" not in event:
+        failures.append(f"line {number} lacks the feed's fields: {line!r}")
+    events.append(event)
+if status != want_status:
+    failures.append(f"exit status {status}, expected {want_status}")
+if not events or events[-1].get("event") != "end":
+    failures.append("the feed does not end with the module's end")
+else:
+    end = events[-1]
+    if end.get("status") is None or end["status"] % 256 != want_status:
+        failures.append(f"the end event's status is {end.get('status')}, expected {want_status}")
+    if want_outcome and end.get("outcome") != want_outcome:
+        failures.append(f"the outcome is {end.get('outcome')}, expected {want_outcome}")
+errors = [e for e in events if e.get("event") == "error"]
+if want_error:
+    if len(errors) != 1 or not errors[0].get("text", "").startswith(want_error):
+        failures.append(f"expected one error starting {want_error!r}, got {errors}")
+elif errors:
+    failures.append(f"unexpected errors: {errors}")
+kinds = sorted({e.get("event") for e in events})
+if failures:
+    print("FAIL:\n  " + "\n  ".join(failures))
+    print("--- standard output")
+    print(open(path, encoding="utf-8", errors="replace").read()[:4000])
+    sys.exit(1)
+print(f"ok: {len(events)} events ({', '.join(kinds)}), status {status}")
+PY
+result=$?
+if ((result != 0)) && [[ -s $work/err ]]; then
+  echo "--- standard error"
+  head -40 "$work/err"
+fi
+exit $result
