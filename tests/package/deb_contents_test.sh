@@ -9,13 +9,8 @@
 set -uo pipefail
 source "$(dirname "$0")/test_lib.sh"
 
-deb=$1
-version=$2
-list_words programs "$3"
-list_words examples "$4"
-
-[[ -f $deb ]] || { echo "FAIL: no package $deb"; exit 1; }
-[[ $(basename "$deb") == "nodletflash_${version}_amd64.deb" ]] || fail "package file name $(basename "$deb")"
+read_package_arguments 'nodletflash_@VERSION@_amd64.deb' "$@"
+deb=$package
 
 # The files, and nothing else.
 expected=$(

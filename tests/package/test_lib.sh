@@ -25,3 +25,16 @@ finish() {
   echo "$1"
   exit 0
 }
+
+# read_package_arguments NAME PACKAGE VERSION PROGRAMS EXAMPLES: the arguments of the tests that
+# look into a package, into $package, $version and the arrays programs and examples. The package
+# must exist and be named NAME, in which @VERSION@ stands for the version.
+read_package_arguments() {
+  package=$2
+  version=$3
+  list_words programs "$4"
+  list_words examples "$5"
+  [[ -f $package ]] || { echo "FAIL: no package $package"; exit 1; }
+  local name=${1//@VERSION@/$version}
+  [[ $(basename "$package") == "$name" ]] || fail "package file name $(basename "$package"), not $name"
+}

@@ -10,13 +10,8 @@
 set -uo pipefail
 source "$(dirname "$0")/test_lib.sh"
 
-zip=$1
-version=$2
-list_words programs "$3"
-list_words examples "$4"
-
-[[ -f $zip ]] || { echo "FAIL: no package $zip"; exit 1; }
-[[ $(basename "$zip") == "nodletflash-$version-win64.zip" ]] || fail "package file name $(basename "$zip")"
+read_package_arguments 'nodletflash-@VERSION@-win64.zip' "$@"
+zip=$package
 
 top=nodletflash-$version-win64
 expected=$(
