@@ -1,21 +1,21 @@
 #!/bin/bash
 # The tool on a real CAN controller driver: boots the guest once with two emulated SJA1000
 # controllers on one bus (run.sh --sja1000), runs sja1000-guest.sh in it with IMAGE cut short
-# and SMALL_IMAGE, and checks every run:
-# stdout byte for byte, status, what the node received, can0's state afterwards and an empty
-# standard error.
+# and SMALL_IMAGE, and checks every run: stdout byte for byte, status, what the node received,
+# can0's state afterwards and an empty standard error.
 #
 # Usage: sja1000-test.sh OUTDIR CACHE NODLETFLASH VIRTUAL_HAND IMAGE SMALL_IMAGE
 set -euo pipefail
 
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
-[ $# -eq 6 ] || { sed -n '2,7p' "${BASH_SOURCE[0]}" >&2; exit 2; }
+[ $# -eq 6 ] || { sed -n '2,6p' "${BASH_SOURCE[0]}" >&2; exit 2; }
 outdir="$1" cache="$2" tool="$3" hand="$4" image="$5" small="$6"
 
 # Longest time from the card's removal to the tool's end that passes. A removal during the
-# download ends the run when the go-ahead wait (3,000,000 reads) runs out, one during the
-# handshake when the reset's 3,000 stop attempts, 1 ms apart, have failed: 4 to 8 s in this
-# guest. The bound leaves room for a loaded host and catches a run that hangs or crawls.
+# download ends the run when the go-ahead wait (3,000,000 reads) runs out; one during the
+# handshake at once when the next query cannot be sent, or when the reset's 3,000 stop attempts,
+# 1 ms apart, have failed: up to 8 s in this guest. The bound leaves room for a loaded host and
+# catches a run that hangs or crawls.
 unplug_bound=30.0
 
 stage="$(mktemp -d)"
