@@ -41,6 +41,8 @@ int statusOf(const ModuleOutcome& outcome) {
   return outcome.result == Result::kInterrupted ? kInterruptedStatus : kRefusedStatus;
 }
 
+constexpr int kUsageStatus = 2;
+
 ModuleInfo moduleAt(const GuideOptions& options, size_t index) {
   ModuleInfo module;
   module.index = static_cast<int>(index);
@@ -55,10 +57,9 @@ ModuleInfo moduleAt(const GuideOptions& options, size_t index) {
   return module;
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
-  GuideOptions options;
+// Reads the command line into |options|; returns -1 to go on, else the status to exit with.
+int parseCommandLine(int argc, char** argv, GuideOptions* out) {
+  GuideOptions& options = *out;
   CLI::App app{
       "Flashes firmware into modules of the hand, one after another, guiding the person "
       "through each power cycle: the checks first, then nodletflash for each module.",
@@ -91,20 +92,34 @@ int main(int argc, char** argv) {
   app.add_option("modules", options.pairs,
                  "the modules: pairs of a node number (11 to 14) and a firmware file")
       ->required();
-  CLI11_PARSE(app, argc, argv);
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::ParseError& error) {
+    int status = app.exit(error);
+    return status == 0 ? 0 : kUsageStatus;
+  }
   options.settings.rehearse = app.count("--rehearse") > 0;
   if (options.pairs.size() % 2 != 0) {
     std::fprintf(stderr,
                  "nodletflash-guide: give each module as a node number and a firmware file\n");
-    return 2;
+    return kUsageStatus;
   }
   if (!options.settings.rehearse && (app.count("--sim") > 0 || app.count("--sim-clock") > 0)) {
     std::fprintf(stderr, "nodletflash-guide: --sim and --sim-clock go with --rehearse\n");
-    return 2;
+    return kUsageStatus;
   }
   if (options.noLog && app.count("--log") > 0) {
     std::fprintf(stderr, "nodletflash-guide: --log and --no-log exclude each other\n");
-    return 2;
+    return kUsageStatus;
+  }
+  return -1;
+}
+
+int guide(int argc, char** argv) {
+  GuideOptions options;
+  int usage = parseCommandLine(argc, argv, &options);
+  if (usage >= 0) {
+    return usage;
   }
 
   catchInterruptions();
@@ -155,4 +170,19 @@ int main(int argc, char** argv) {
   }
   interruptionHandled();
   return status;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  // An exception (out of memory) ends the guide, and a running tool with it: its Subprocess
+  // ends it.
+  try {
+    return guide(argc, argv);
+  } catch (const std::exception& error) {
+    std::fprintf(stderr, "nodletflash-guide: %s\n", error.what());
+  } catch (...) {
+    std::fprintf(stderr, "nodletflash-guide: unexpected failure\n");
+  }
+  return 1;
 }

@@ -72,10 +72,10 @@ std::string powerCycleLine(double seconds) {
   const char* now = seconds < kSwitchOffBy  ? "switch the hand OFF now"
                     : seconds < kSwitchOnAt ? "keep the hand off (5 s)"
                                             : "switch the hand back ON now";
-  char text[200];
+  char text[160];
   std::snprintf(text, sizeof(text),
-                "Power cycle: %.0f s since the instruction; %s. (The tool gives up if the hand "
-                "is still on at %d s, or not back on by about %d s.)",
+                "Power cycle, %.0f s since the instruction: %s. Limits: off by %d s, back on by "
+                "about %d s.",
                 std::floor(seconds), now, kOffLimitSeconds, kOnLimitSeconds);
   return text;
 }

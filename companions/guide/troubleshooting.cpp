@@ -46,7 +46,7 @@ std::vector<Trouble> makeTable() {
          "another program holds it locked, or you may not read it.",
          "Check the path in Explorer, or give the full path in quotes."}}});
 
-  table.push_back({"ERRORFirmware file %s is not a regular file%s",
+  table.push_back({"ERRORFirmware file %s is not a regular file.",
                    "The path names something other than a file. The hand was not touched.",
                    both({{"The path names a folder, a device or a pipe.",
                           "Give the path of the firmware file itself."}}),
@@ -87,7 +87,7 @@ std::vector<Trouble> makeTable() {
        {}});
 
   table.push_back(
-      {"ERRORFirmware file %s, line %d%s",
+      {"ERRORFirmware file %s, line %d%s: the record is interrupted by %s",
        "A record of the file is interrupted by a character that cannot be sent (a space, a "
        "control character or a byte above 127), so the module would receive it cut short. The "
        "hand was not touched.",

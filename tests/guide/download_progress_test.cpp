@@ -67,7 +67,7 @@ TEST(DownloadProgress, ShortFilesMapEachReportToItsLine) {
   for (int lineCount : {1, 3, 7}) {
     std::vector<int64_t> before;
     for (int k = 0; k <= lineCount; ++k) {
-      before.push_back(10 * k);
+      before.push_back(int64_t{10} * k);
     }
     DownloadProgress progress(lineCount, before);
     for (int line = 1; line <= lineCount; ++line) {

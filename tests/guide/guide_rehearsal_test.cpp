@@ -335,8 +335,9 @@ TEST(GuideRehearsal, TheLogHoldsEveryMessageOfTheToolAsReceived) {
       }
     }
     // The same run of the bare virtual hand, whose output is the same on the virtual clock.
-    std::string command =
-        std::string(SIM_PATH) + " --sim-clock=virtual --sim-scenario=" + scenario + " 12 " + k100k;
+    std::string command = SIM_PATH;
+    command += " --sim-clock=virtual --sim-scenario=" + scenario;
+    command += " 12 " + k100k;
     FILE* pipe = popen(command.c_str(), "r");
     ASSERT_NE(pipe, nullptr);
     std::vector<std::string> expected;

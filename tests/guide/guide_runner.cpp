@@ -29,6 +29,7 @@ int statusOf(int waitStatus) {
 
 std::vector<char*> argvOf(std::vector<std::string>& words) {
   std::vector<char*> argv;
+  argv.reserve(words.size() + 1);
   for (std::string& word : words) {
     argv.push_back(word.data());
   }

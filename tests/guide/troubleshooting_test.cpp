@@ -112,6 +112,15 @@ TEST(Troubleshooting, PatternsMatchWholeLinesWithTheirValues) {
                              "ERRORFirmware file a b.hex contains a NUL byte."));
   EXPECT_TRUE(matchesMessage("ERRORFirmware file %s.", "ERRORFirmware file ."));
   EXPECT_EQ(findTrouble("ERRORsomething the tool never says"), nullptr);
+  // The refusals with a column and the byte, and of a path that is not a file.
+  const Trouble* broken = findTrouble(
+      "ERRORFirmware file a.hex, line 3, column 7: the record is interrupted by byte 0x20, "
+      "which cannot be sent.");
+  ASSERT_NE(broken, nullptr);
+  EXPECT_NE(broken->message.find("line %d"), std::string::npos);
+  const Trouble* notFile = findTrouble("ERRORFirmware file /tmp is not a regular file.");
+  ASSERT_NE(notFile, nullptr);
+  EXPECT_NE(notFile->message.find("regular file"), std::string::npos);
 }
 
 // The tool itself, refusing firmware files: each refusal has its own entry.
