@@ -4,6 +4,8 @@
 #include <nlohmann/json.hpp>
 #include <string>
 
+#include "findings_output.h"
+
 namespace {
 
 using Json = nlohmann::ordered_json;
@@ -24,18 +26,6 @@ Json event(const ModuleInfo& module, const char* name, double seconds) {
   }
   object["event"] = name;
   return object;
-}
-
-const char* severityName(Severity severity) {
-  switch (severity) {
-    case Severity::kOk:
-      return "ok";
-    case Severity::kWarning:
-      return "warning";
-    case Severity::kProblem:
-      return "problem";
-  }
-  return "";
 }
 
 void send(std::FILE* out, const Json& object) {

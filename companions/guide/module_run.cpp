@@ -41,23 +41,7 @@ std::string locateSim(const std::string& simOption) {
     }
   }
   const char* path = std::getenv("PATH");
-  std::string list = path != nullptr ? path : "";
-  size_t start = 0;
-  while (start <= list.size()) {
-    size_t end = list.find(pathListSeparator(), start);
-    if (end == std::string::npos) {
-      end = list.size();
-    }
-    std::string directory = list.substr(start, end - start);
-    if (!directory.empty()) {
-      std::string candidate = directory + kDirectorySeparator + kSimFileName;
-      if (isRunnableFile(candidate)) {
-        return candidate;
-      }
-    }
-    start = end + 1;
-  }
-  return "";
+  return findOnSearchPath(kSimFileName, path != nullptr ? path : "");
 }
 
 // Follows the tool's messages to tell how far its run got.

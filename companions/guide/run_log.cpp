@@ -4,6 +4,8 @@
 #include <ctime>
 #include <utility>
 
+#include "findings_output.h"
+
 namespace {
 
 std::tm utcOf(std::chrono::system_clock::time_point at) {
@@ -15,18 +17,6 @@ std::tm utcOf(std::chrono::system_clock::time_point at) {
   gmtime_r(&time, &utc);
 #endif
   return utc;
-}
-
-const char* severityWord(Severity severity) {
-  switch (severity) {
-    case Severity::kOk:
-      return "ok";
-    case Severity::kWarning:
-      return "warning";
-    case Severity::kProblem:
-      return "problem";
-  }
-  return "";
 }
 
 // A node number typed with characters a file name should not hold keeps only its safe ones.
@@ -107,7 +97,7 @@ void RunLog::moduleBegins(const ModuleInfo& module, double seconds) {
 void RunLog::checked(const ModuleInfo& /*module*/, const PreflightResult& checks, bool refused,
                      double seconds) {
   for (const Finding& finding : checks.findings) {
-    std::string text = std::string("check ") + severityWord(finding.severity) + " " +
+    std::string text = std::string("check ") + severityName(finding.severity) + " " +
                        finding.topic + ": " + finding.text;
     if (finding.line > 0) {
       text += " (line " + std::to_string(finding.line) + ", column " +

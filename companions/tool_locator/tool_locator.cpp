@@ -5,6 +5,26 @@
 
 namespace fs = std::filesystem;
 
+std::string findOnSearchPath(const std::string& fileName, const std::string& searchPath) {
+  size_t start = 0;
+  while (start <= searchPath.size()) {
+    size_t end = searchPath.find(pathListSeparator(), start);
+    if (end == std::string::npos) {
+      end = searchPath.size();
+    }
+    std::string directory = searchPath.substr(start, end - start);
+    // An empty entry is no directory: PATH's old meaning of "the current one" is not followed.
+    if (!directory.empty()) {
+      std::string candidate = (fs::path(directory) / fileName).string();
+      if (isRunnableFile(candidate)) {
+        return candidate;
+      }
+    }
+    start = end + 1;
+  }
+  return "";
+}
+
 ToolLocation locateTool(const std::string& toolOption, const std::string& programPath,
                         const std::string& searchPath) {
   if (!toolOption.empty()) {
@@ -16,21 +36,9 @@ ToolLocation locateTool(const std::string& toolOption, const std::string& progra
       return ToolLocation{beside, "next to this program"};
     }
   }
-  size_t start = 0;
-  while (start <= searchPath.size()) {
-    size_t end = searchPath.find(pathListSeparator(), start);
-    if (end == std::string::npos) {
-      end = searchPath.size();
-    }
-    std::string directory = searchPath.substr(start, end - start);
-    // An empty entry is no directory: PATH's old meaning of "the current one" is not followed.
-    if (!directory.empty()) {
-      std::string candidate = (fs::path(directory) / toolFileName()).string();
-      if (isRunnableFile(candidate)) {
-        return ToolLocation{candidate, "on PATH"};
-      }
-    }
-    start = end + 1;
+  std::string found = findOnSearchPath(toolFileName(), searchPath);
+  if (!found.empty()) {
+    return ToolLocation{found, "on PATH"};
   }
   return ToolLocation{};
 }

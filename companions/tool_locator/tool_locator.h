@@ -21,6 +21,9 @@ std::string thisProgramPath();
 /// Whether |path| is a file this user could run.
 bool isRunnableFile(const std::string& path);
 
+/// The first runnable |fileName| in the directories of |searchPath| (a PATH value), or "".
+std::string findOnSearchPath(const std::string& fileName, const std::string& searchPath);
+
 /// Finds the tool: |toolOption| when given (even if it is not there, so that the caller can say
 /// so), else the tool next to |programPath|, else the first one on |searchPath| (a PATH value).
 ToolLocation locateTool(const std::string& toolOption, const std::string& programPath,
