@@ -1,21 +1,13 @@
 #!/usr/bin/env bash
-# Installs what building and testing nodletflash needs on Debian 12. Run as root.
+# Installs what building and running nodletflash, its companions and the virtual hand needs on
+# Debian 12, and what makes the Debian package. Run as root. tools/setup-dev.sh adds what the
+# tests need.
 set -euo pipefail
 
 packages=(
-  build-essential cmake git python3
-  libgtest-dev libgmock-dev libbenchmark-dev
-  libnl-route-3-dev
-  libcap-dev libcli11-dev nlohmann-json3-dev
-  clang clang-tidy clang-format libclang-rt-14-dev
+  build-essential cmake file  # the compilers, make, dpkg-dev for the package's dependencies
+  libnl-3-dev libnl-route-3-dev libcap-dev  # the Linux adapter binding, file capabilities
+  libcli11-dev nlohmann-json3-dev  # the companions' options and JSON
+  scdoc                       # the manual pages
 )
-
-missing=()
-for p in "${packages[@]}"; do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
-done
-if [ ${#missing[@]} -gt 0 ]; then
-  export DEBIAN_FRONTEND=noninteractive
-  apt-get update -q
-  apt-get -o DPkg::Lock::Timeout=900 install -y -q "${missing[@]}"
-fi
+bash "$(dirname "$0")/install-packages.sh" "${packages[@]}"

@@ -5,7 +5,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-bash tools/setup.sh
+bash tools/setup-dev.sh
 
 cmake --preset default
 cmake --build --preset default

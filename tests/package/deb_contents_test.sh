@@ -1,0 +1,73 @@
+#!/usr/bin/env bash
+# Checks the Debian package as built: its file list, its control data and its maintainer
+# script, and what lintian says of it (no error, no warning).
+#
+#   deb_contents_test.sh DEB VERSION PROGRAMS EXAMPLES
+#
+# PROGRAMS and EXAMPLES are ;-separated lists: the programs this build installs, and the sample
+# images' file names.
+set -uo pipefail
+source "$(dirname "$0")/test_lib.sh"
+
+read_package_arguments 'nodletflash_@VERSION@_amd64.deb' "$@"
+deb=$package
+
+# The files, and nothing else.
+expected=$(
+  for p in "${programs[@]}"; do
+    echo "./usr/bin/$p"
+    echo "./usr/share/man/man1/$p.1.gz"
+  done
+  echo ./usr/share/doc/nodletflash/copyright
+  echo ./usr/share/doc/nodletflash/changelog.gz
+  for e in "${examples[@]}"; do echo "./usr/share/doc/nodletflash/examples/$e"; done
+)
+actual=$(dpkg-deb --fsys-tarfile "$deb" | tar -t | grep -v '/$')
+diff <(sort <<<"$expected") <(sort <<<"$actual") || fail "file list differs (< expected, > in the package)"
+# Everything is root's, programs executable, the rest not.
+while read -r mode owner _ _ _ name; do
+  [[ $owner == root/root ]] || fail "$name belongs to $owner"
+  case $name in
+    */) [[ $mode == drwxr-xr-x ]] || fail "$name has mode $mode" ;;
+    ./usr/bin/*) [[ $mode == -rwxr-xr-x ]] || fail "$name has mode $mode" ;;
+    *) [[ $mode == -rw-r--r-- ]] || fail "$name has mode $mode" ;;
+  esac
+done < <(dpkg-deb -c "$deb")
+
+# Control data.
+field() { dpkg-deb -f "$deb" "$1"; }
+[[ $(field Package) == nodletflash ]] || fail "Package: $(field Package)"
+[[ $(field Version) == "$version" ]] || fail "Version: $(field Version), not $version"
+[[ $(field Architecture) == amd64 ]] || fail "Architecture: $(field Architecture)"
+[[ $(field Recommends) == *libcap2-bin* || $(field Depends) == *libcap2-bin* ]] ||
+  fail "neither Depends nor Recommends names libcap2-bin"
+# The computed dependencies: the C and C++ runtimes only. The netlink library is linked in.
+depends=$(field Depends)
+[[ $depends == *libc6* ]] || fail "Depends lacks libc6 (were the dependencies computed?): $depends"
+for d in $(sed 's/([^)]*)//g; s/,/ /g' <<<"$depends"); do
+  case $d in
+    libc6 | libgcc-s1 | libstdc++6 | libcap2-bin) ;;
+    *) fail "Depends names $d, which a clean system lacks" ;;
+  esac
+done
+
+# The maintainer script: the only one, executable, and it sets the capabilities.
+scripts=$(mktemp -d)
+trap 'rm -rf "$scripts"' EXIT
+dpkg-deb -e "$deb" "$scripts"
+for s in preinst prerm postrm; do [[ ! -e $scripts/$s ]] || fail "unexpected $s"; done
+[[ -x $scripts/postinst ]] || fail "postinst missing or not executable"
+grep -q 'cap_net_admin,cap_sys_nice+ep' "$scripts/postinst" || fail "postinst does not grant the capabilities"
+grep -q '"${DPKG_ROOT:-}/usr/bin/nodletflash"' "$scripts/postinst" || fail "postinst names another program"
+sh -n "$scripts/postinst" || fail "postinst is not valid sh"
+
+# lintian: errors and warnings fail; the informational tags are listed in the README.
+if command -v lintian >/dev/null; then
+  lintian --allow-root --display-info --no-tag-display-limit "$deb" >"$scripts/lintian.txt" 2>&1
+  grep -E '^[EW]: ' "$scripts/lintian.txt" && fail "lintian reports errors or warnings"
+  grep -E '^[A-Z]: ' "$scripts/lintian.txt" | sed 's/^/lintian: /'
+else
+  fail "lintian is missing (tools/setup-dev.sh)"
+fi
+
+finish "package $(basename "$deb"): file list, control data, postinst and lintian are as they should be"

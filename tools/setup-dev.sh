@@ -1,0 +1,17 @@
+#!/usr/bin/env bash
+# Installs, on top of tools/setup.sh, what the tests need: GoogleTest and Google Benchmark,
+# clang for fuzzing and clang-tidy, qemu and busybox for the Linux CAN stack, lintian and
+# debootstrap for the package, MinGW-w64 and Wine for the Windows build. Run as root.
+set -euo pipefail
+here=$(dirname "$0")
+
+bash "$here/setup.sh"
+packages=(
+  git python3
+  libgtest-dev libgmock-dev libbenchmark-dev
+  clang clang-tidy clang-format libclang-rt-14-dev
+  qemu-system-x86 busybox-static cpio xz-utils zstd
+  lintian debootstrap unzip man-db
+)
+bash "$here/install-packages.sh" "${packages[@]}"
+bash "$here/../.ci/setup-windows.sh"
