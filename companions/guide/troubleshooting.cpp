@@ -106,7 +106,7 @@ std::vector<Trouble> makeTable() {
          "lists none).",
          "Plug the adapter in; ip -details link show can0 should then show it."},
         {"The tool may not control the interface: it runs without CAP_NET_ADMIN and not as "
-         "root (its standard error says RTNETLINK answers: Operation not permitted).",
+         "root (nodletflash-check reports the tool's capabilities).",
          "Grant the capabilities once: sudo setcap cap_net_admin,cap_sys_nice+ep "
          "\"$(command -v nodletflash)\", or run it as root."},
         {"The interface is up at another bit rate than 1 Mbit/s: something else runs this "
