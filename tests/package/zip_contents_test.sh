@@ -32,7 +32,7 @@ if [[ -f $readme ]]; then
   crlf=$(grep -c $'\r$' "$readme")
   [[ $lines -gt 0 && $lines -eq $crlf ]] || fail "README.txt: $crlf of $lines lines end in CR LF"
   [[ $(tail -c 2 "$readme" | od -An -tx1 | tr -d ' \n') == 0d0a ]] || fail "README.txt does not end with CR LF"
-  tr -d '\r' <"$readme" | grep -q $'\r' && fail "README.txt has a lone CR"
+  grep -q $'\r.' "$readme" && fail "README.txt has a CR inside a line"
   grep -q "PCANBasic.dll" "$readme" || fail "README.txt does not say where PCANBasic.dll goes"
   grep -q "nodletflash-$version" "$readme" || fail "README.txt does not carry the version"
   grep -q '@[A-Z_]*@' "$readme" && fail "README.txt has an unfilled part"

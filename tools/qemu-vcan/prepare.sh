@@ -54,8 +54,15 @@ if [ ${#need_pkgs[@]} -gt 0 ]; then
 fi
 busybox=/bin/busybox
 [ -x "$busybox" ] || die "$busybox missing after installing busybox-static"
-iproute_ip="$(dpkg -L iproute2 | grep -m1 '^/bin/ip$\|^/usr/bin/ip$\|^/sbin/ip$')" ||
-    die "iproute2 installs no ip"
+# The package's file list is read whole: a grep that stops at its first match would end dpkg
+# with SIGPIPE, which pipefail reports as a failure.
+iproute_ip=""
+for candidate in $(dpkg -L iproute2); do
+    case "$candidate" in
+    /bin/ip | /usr/bin/ip | /sbin/ip) iproute_ip="$candidate"; break ;;
+    esac
+done
+[ -n "$iproute_ip" ] || die "iproute2 installs no ip"
 
 # --- kernel package -----------------------------------------------------------
 ready_stamp="$cache/ready"
