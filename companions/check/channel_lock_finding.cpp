@@ -10,8 +10,8 @@ void judgeChannelLock(const std::string& channel, const std::string& lockName,
     case ChannelLockState::kHeld:
       findings->push_back(Finding{Severity::kProblem, "lock",
                                   "another run of the tool holds " + channel + " now (" + lockName +
-                                      "): a second run would stop at message 5; wait "
-                                      "for the first to end",
+                                      "): a second run would stop at \"Error initializing CAN\"; "
+                                      "wait for the first to end",
                                   0, 0});
       return;
     case ChannelLockState::kUnknown:

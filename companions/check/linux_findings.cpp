@@ -116,7 +116,7 @@ void judgeCanLink(const InterfaceFacts& interface, const CanLinkFacts& link,
     add(findings, Severity::kProblem, "interface",
         name + " is up at " + kbits(link.bitRate) +
             ": the tool needs 1000 kbit/s and leaves a bus that runs at another rate alone "
-            "(message 5). If nothing else uses it: ip link set " +
+            "(\"Error initializing CAN\"). If nothing else uses it: ip link set " +
             name + " down");
   } else {
     add(findings, Severity::kOk, "interface",
@@ -164,7 +164,8 @@ void judgePrivileges(const PrivilegeFacts& facts, std::vector<Finding>* findings
   } else {
     add(findings, Severity::kProblem, "privileges",
         "the tool lacks cap_net_admin and you are not root: it cannot restart the interface "
-        "(message 5). Run it as root, or: sudo setcap cap_net_admin,cap_sys_nice+ep " +
+        "(\"Error initializing CAN\"). Run it as root, or: sudo setcap "
+        "cap_net_admin,cap_sys_nice+ep " +
             facts.toolPath);
   }
   if (facts.sysNice) {
