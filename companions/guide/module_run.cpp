@@ -46,18 +46,17 @@ std::string locateSim(const std::string& simOption) {
 
 // Follows the tool's messages to tell how far its run got.
 Stage advance(Stage stage, const ToolMessage& message) {
-  const std::string& text = message.text;
   switch (message.kind) {
     case MessageKind::kInstruction:
-      if (text.rfind("Please power off the hand", 0) == 0) {
+      if (message.milestone == Milestone::kPowerCycleAsked) {
         return Stage::kPowerCycle;
       }
       break;
     case MessageKind::kNarration:
-      if (text.rfind("Starting download of firmware", 0) == 0) {
+      if (message.milestone == Milestone::kDownloadStarting) {
         return Stage::kDownload;
       }
-      if (text.rfind("Download complete!", 0) == 0) {
+      if (message.milestone == Milestone::kDownloadComplete) {
         return Stage::kClosing;
       }
       if (stage == Stage::kChecks) {
@@ -193,8 +192,7 @@ ModuleOutcome runModule(const ModuleInfo& module, const GuideSettings& settings,
         figures = progress.report(message.percent, message.seconds);
         haveProgress = true;
         shown = &figures;
-      } else if (message.kind == MessageKind::kNarration && outcome.stage == Stage::kClosing &&
-                 haveProgress && message.text.rfind("Download complete!", 0) == 0) {
+      } else if (message.milestone == Milestone::kDownloadComplete && haveProgress) {
         figures = progress.complete(message.seconds);
         shown = &figures;
       }

@@ -38,13 +38,8 @@ std::string format(const char* pattern, double value) {
   return text;
 }
 
-bool startsWith(const std::string& text, const char* prefix) {
-  return text.rfind(prefix, 0) == 0;
-}
-
 bool isPowerCycleInstruction(const ToolMessage& message) {
-  return message.kind == MessageKind::kInstruction &&
-         startsWith(message.text, "Please power off the hand");
+  return message.milestone == Milestone::kPowerCycleAsked;
 }
 
 }  // namespace
@@ -141,7 +136,7 @@ void TerminalView::message(const ModuleInfo& /*module*/, const ToolMessage& mess
     case MessageKind::kBlank:
       return;
     case MessageKind::kNarration:
-      if (startsWith(message.text, "Starting download of firmware")) {
+      if (message.milestone == Milestone::kDownloadStarting) {
         if (instructionAt_ >= 0) {
           printer_->clearLive();
           printer_->print(format("The hand answered after the power cycle (%.0f s).",
@@ -152,7 +147,7 @@ void TerminalView::message(const ModuleInfo& /*module*/, const ToolMessage& mess
         downloading_ = true;
         return;
       }
-      if (startsWith(message.text, "Download complete!") && progress != nullptr) {
+      if (message.milestone == Milestone::kDownloadComplete && progress != nullptr) {
         showProgress(*progress, message.seconds, true);
         printer_->keepLive();
         downloading_ = false;

@@ -9,6 +9,9 @@ constexpr const char kInstructionTag[] = "USERMESSAGE";
 constexpr const char kProgressTag[] = "DOWNPROG";
 constexpr const char kSucceeded[] = "Program ended successfully.";
 constexpr const char kFailed[] = "Program ended unsuccessfully.";
+constexpr const char kPowerCycleInstruction[] = "Please power off the hand";
+constexpr const char kDownloadStarting[] = "Starting download of firmware";
+constexpr const char kDownloadComplete[] = "Download complete!";
 
 bool startsWith(const std::string& text, const char* prefix, size_t length) {
   return text.compare(0, length, prefix) == 0;
@@ -32,6 +35,9 @@ ToolMessage classifyLine(const std::string& line) {
   } else if (startsWith(line, kInstructionTag, sizeof(kInstructionTag) - 1)) {
     message.kind = MessageKind::kInstruction;
     message.text = line.substr(sizeof(kInstructionTag) - 1);
+    if (startsWith(message.text, kPowerCycleInstruction, sizeof(kPowerCycleInstruction) - 1)) {
+      message.milestone = Milestone::kPowerCycleAsked;
+    }
   } else if (startsWith(line, kProgressTag, sizeof(kProgressTag) - 1)) {
     message.text = line.substr(sizeof(kProgressTag) - 1);
     char* end = nullptr;
@@ -47,6 +53,10 @@ ToolMessage classifyLine(const std::string& line) {
   } else if (line == kSucceeded || line == kFailed) {
     message.kind = MessageKind::kClosing;
     message.succeeded = line == kSucceeded;
+  } else if (startsWith(line, kDownloadStarting, sizeof(kDownloadStarting) - 1)) {
+    message.milestone = Milestone::kDownloadStarting;
+  } else if (startsWith(line, kDownloadComplete, sizeof(kDownloadComplete) - 1)) {
+    message.milestone = Milestone::kDownloadComplete;
   }
   return message;
 }

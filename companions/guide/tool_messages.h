@@ -14,9 +14,18 @@ enum class MessageKind {
   kBlank,        // an empty line, which some messages print before their text
 };
 
+/// The points of a run that the guide follows, told by the tool's own words.
+enum class Milestone {
+  kNone,
+  kPowerCycleAsked,   // the instruction to switch the hand off and on
+  kDownloadStarting,  // the node answered after the power cycle; the download begins
+  kDownloadComplete,  // every character has been sent
+};
+
 /// One line of the tool's output.
 struct ToolMessage {
   MessageKind kind = MessageKind::kNarration;
+  Milestone milestone = Milestone::kNone;
   std::string raw;            // the line as received, without its line end
   std::string text;           // the line without its tag
   bool continuation = false;  // kError: a later line of the error before it
