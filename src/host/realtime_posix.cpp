@@ -10,10 +10,9 @@
 // at or below -10 alone, so neither undoes the other. Without CAP_SYS_NICE (or an RLIMIT_NICE
 // that allows these values) the nice value stays where it was and the read-back check fails.
 //
-// The session's autogroup (where the kernel turns autogroups on) is left alone: its nice value
-// would outlive the run for every later program of the terminal, and a program that holds file
-// capabilities cannot write its own /proc/self/autogroup anyway (such a process is not dumpable,
-// so its /proc files are root's).
+// The session's autogroup is left alone. Where the kernel turns autogroups off (Debian's does by
+// default) its nice value does nothing; where they are on, a value set here would outlive the run
+// for every later program of the same terminal session.
 #include <sched.h>
 #include <sys/resource.h>
 #include <unistd.h>
