@@ -211,6 +211,8 @@ stuck() {
 stuck stuck-up TERM up 1000000
 stuck stuck-500k USR1 down 500000
 
+image=$big
+
 # --- the adapter unplugged ----------------------------------------------------------------------
 # unplug NAME DELAY_US PATTERN COUNT: a run during which can0's card is hot-removed DELAY_US after
 # the tool's stdout has COUNT lines matching PATTERN; the card comes back afterwards.

@@ -107,6 +107,8 @@ done
 # --- the environment changes nothing ----------------------------------------------------------
 same_stdout nlcb "$expected/fresh"
 expect "nlcb: status" "$(cat "$files/nlcb.status")" 0
+can0 nlcb "up 1000000" "up 1000000"
+same_timing nlcb
 received_whole nlcb "$small"
 empty_stderr nlcb
 
@@ -124,7 +126,9 @@ for f in "$files"/sig*.signal "$files"/stuck-*.signal; do
     name=$(basename "$f" .signal)
     read -r signal phase <"$f"
     case $signal in SIGINT) want=130 ;; SIGTERM) want=143 ;; SIGUSR1) want=138 ;; SIGALRM) want=142 ;; esac
-    expect "$name ($signal in the $phase): ended by the signal" "$(cat "$files/$name.status")" "$want"
+    when="in the $phase"
+    [ "$phase" = held ] && when="while held with can0 down"
+    expect "$name ($signal $when): ended by the signal" "$(cat "$files/$name.status")" "$want"
     if [ "$phase" = held ]; then
         sed '/^Closing CAN connection/q' "$expected/fresh" >"$expected/closed"
         same_stdout "$name" "$expected/closed"
@@ -135,9 +139,10 @@ for f in "$files"/sig*.signal "$files"/stuck-*.signal; do
     fi
     expect "$name: can0 ends as it began" "$(cat "$files/$name.can0")" "$(cat "$files/$name.before")"
     same_timing "$name"
-    where=handshake
-    grep -q '^Starting download' "$files/$name.stdout" && where=download
-    landed+=("$name $signal in the $where $(cut -d' ' -f2- "$files/$name.moment"), can0 $(cat "$files/$name.before")")
+    where="in the handshake"
+    grep -q '^Starting download' "$files/$name.stdout" && where="in the download"
+    [ "$phase" = held ] && where="after the final close"
+    landed+=("$name $signal $where $(cut -d' ' -f2- "$files/$name.moment"), can0 $(cat "$files/$name.before")")
 done
 
 # --- the adapter unplugged ----------------------------------------------------------------------
