@@ -1,5 +1,6 @@
 #include <linux/can.h>
 #include <linux/can/netlink.h>
+#include <linux/capability.h>
 
 #include <cstdio>
 
@@ -143,6 +144,10 @@ void judgeCanLink(const InterfaceFacts& interface, const CanLinkFacts& link,
 
 void judgePrivileges(const PrivilegeFacts& facts, std::vector<Finding>* findings) {
   if (!facts.toolFound) {
+    if (!facts.notRunnable.empty()) {
+      add(findings, Severity::kProblem, "tool", facts.notRunnable);
+      return;
+    }
     add(findings, facts.root ? Severity::kWarning : Severity::kProblem, "privileges",
         facts.toolPath.empty()
             ? "nodletflash is neither next to this program nor on PATH (give --tool=PATH)"
@@ -158,28 +163,72 @@ void judgePrivileges(const PrivilegeFacts& facts, std::vector<Finding>* findings
         "running as root: the tool may control the interface and raise its priority");
     return;
   }
-  if (facts.netAdmin) {
+  std::string blocked = capabilitiesBlocked(facts);
+  const std::string grant = "sudo setcap cap_net_admin,cap_sys_nice+ep " + facts.toolPath;
+  if (!blocked.empty()) {
+    add(findings, Severity::kProblem, "privileges",
+        "the tool's file capabilities do not act: " + blocked);
+  } else if (facts.netAdmin) {
     add(findings, Severity::kOk, "privileges",
         "the tool has cap_net_admin to control the interface");
   } else {
     add(findings, Severity::kProblem, "privileges",
         "the tool lacks cap_net_admin and you are not root: it cannot restart the interface "
-        "(\"Error initializing CAN\"). Run it as root, or: sudo setcap "
-        "cap_net_admin,cap_sys_nice+ep " +
-            facts.toolPath);
+        "(\"Error initializing CAN\"). Run it as root, or: " +
+            grant);
   }
-  if (facts.sysNice) {
+  if (facts.sysNice && blocked.empty()) {
     add(findings, Severity::kOk, "priority", "the tool has cap_sys_nice to raise its priority");
   } else if (facts.niceLimit >= kNiceLimitNeeded) {
     add(findings, Severity::kOk, "priority",
         "RLIMIT_NICE " + std::to_string(facts.niceLimit) + " lets the tool raise its priority");
+  } else if (!blocked.empty()) {
+    add(findings, Severity::kProblem, "priority",
+        "RLIMIT_NICE is " + std::to_string(facts.niceLimit) +
+            " (40 needed) and cap_sys_nice does not act either: the tool cannot raise its "
+            "priority and stops with status -1");
   } else {
     add(findings, Severity::kProblem, "priority",
         "the tool lacks cap_sys_nice and RLIMIT_NICE is " + std::to_string(facts.niceLimit) +
             " (40 needed): it cannot raise its priority and stops with status -1. Run it as "
-            "root, or: sudo setcap cap_net_admin,cap_sys_nice+ep " +
-            facts.toolPath);
+            "root, or: " +
+            grant);
   }
+}
+
+std::string capabilitiesBlocked(const PrivilegeFacts& facts) {
+  if (facts.root || !(facts.netAdmin || facts.sysNice)) {
+    return "";
+  }
+  if (facts.nosuid) {
+    return facts.toolPath +
+           " is on a file system mounted nosuid, where the kernel ignores file capabilities: "
+           "the tool cannot restart the interface (\"Error initializing CAN\"). Install it on "
+           "a file system mounted without nosuid, or run it as root";
+  }
+  if (facts.gate.noNewPrivs) {
+    return "this session runs with no_new_privs (NoNewPrivs is 1 in /proc/self/status), under "
+           "which the kernel grants no file capabilities to the programs it starts: the tool "
+           "cannot restart the interface (\"Error initializing CAN\"). Run it from a login "
+           "shell that was not started so (a service with NoNewPrivileges=yes, a sandbox or a "
+           "container sets it), or as root";
+  }
+  std::string missing;
+  const auto need = [&](bool wanted, int bit, const char* name) {
+    if (wanted && (facts.gate.bounding & (uint64_t{1} << bit)) == 0) {
+      missing += (missing.empty() ? "" : " and ") + std::string(name);
+    }
+  };
+  if (facts.gate.read) {
+    need(facts.netAdmin, CAP_NET_ADMIN, "cap_net_admin");
+    need(facts.sysNice, CAP_SYS_NICE, "cap_sys_nice");
+  }
+  if (!missing.empty()) {
+    return "the capability bounding set of this session lacks " + missing +
+           ", which the tool's file asks for, so the kernel refuses to start the tool "
+           "(\"Operation not permitted\"). Run it outside this container or sandbox, or as root";
+  }
+  return "";
 }
 
 void judgeBusTraffic(const BusTraffic& traffic, std::vector<Finding>* findings) {
