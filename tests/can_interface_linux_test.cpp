@@ -46,15 +46,15 @@ TEST(CanInterfaceLinuxTest, LowestIndexedPeakUsbInterfaceWins) {
   sysfs.add("can1", 7, "peak_usb");
   sysfs.add("can2", 5, "peak_usb");
   sysfs.add("vcan0", 4, "");
-  EXPECT_EQ(chooseCanInterface(sysfs.net()), "can2");
+  EXPECT_EQ(firstPeakUsbInterface(sysfs.net()), "can2");
 }
 
-TEST(CanInterfaceLinuxTest, FallsBackToCan0) {
+TEST(CanInterfaceLinuxTest, NoPeakUsbInterfaceIsNoInterface) {
   FakeSysfs sysfs;
   sysfs.add("lo", 1, "");
-  sysfs.add("can3", 3, "gs_usb");
-  EXPECT_EQ(chooseCanInterface(sysfs.net()), "can0");
-  EXPECT_EQ(chooseCanInterface("/nonexistent/sys/class/net"), "can0");
+  sysfs.add("can0", 3, "gs_usb");
+  EXPECT_EQ(firstPeakUsbInterface(sysfs.net()), "");
+  EXPECT_EQ(firstPeakUsbInterface("/nonexistent/sys/class/net"), "");
 }
 
 constexpr uint32_t k1M = 1000000;

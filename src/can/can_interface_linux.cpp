@@ -7,8 +7,8 @@
 
 namespace fs = std::filesystem;
 
-std::string chooseCanInterface(const std::string& sysfsNet) {
-  std::string chosen = "can0";
+std::string firstPeakUsbInterface(const std::string& sysfsNet) {
+  std::string chosen;
   long lowestIndex = LONG_MAX;
   std::error_code error;
   for (const fs::directory_entry& entry : fs::directory_iterator(sysfsNet, error)) {
@@ -25,6 +25,20 @@ std::string chooseCanInterface(const std::string& sysfsNet) {
     }
   }
   return chosen;
+}
+
+CanInterfaceChoice chooseCanInterface(const std::string& sysfsNet, const std::string& configPath,
+                                      uid_t configOwner) {
+  CanInterfaceChoice choice;
+  choice.config = readInterfaceConfig(configPath, configOwner);
+  if (choice.config.status == InterfaceConfigStatus::kNamed) {
+    choice.name = choice.config.interfaceName;
+    choice.rule = CanInterfaceRule::kConfigured;
+    return choice;
+  }
+  choice.name = firstPeakUsbInterface(sysfsNet);
+  choice.rule = choice.name.empty() ? CanInterfaceRule::kNone : CanInterfaceRule::kPeakUsb;
+  return choice;
 }
 
 CanOpenPlan planCanOpen(const CanInterfaceState& state, uint32_t bitRate) {

@@ -2,13 +2,37 @@
 // the channel brings it up.
 #pragma once
 
+#include <sys/types.h>
+
 #include <cstdint>
 #include <string>
 
-/// The interface of the first PEAK USB channel: among the interfaces under |sysfsNet| (normally
-/// /sys/class/net) whose device driver is peak_usb, the one with the lowest interface index;
-/// "can0" when there is none.
-std::string chooseCanInterface(const std::string& sysfsNet);
+#include "can/interface_config_linux.h"
+
+/// How the interface was chosen.
+enum class CanInterfaceRule {
+  kConfigured,  // named in the configuration file
+  kPeakUsb,     // the peak_usb interface with the lowest interface index
+  kNone,        // neither: no interface is the hand's
+};
+
+/// The interface standing for the adapter's channel, and why.
+struct CanInterfaceChoice {
+  std::string name;  // empty with kNone
+  CanInterfaceRule rule = CanInterfaceRule::kNone;
+  /// What the configuration file said, also when it did not count.
+  InterfaceConfig config;
+};
+
+/// The interface named by the configuration file |configPath| when the file counts; otherwise,
+/// among the interfaces under |sysfsNet| (normally /sys/class/net) whose device driver is
+/// peak_usb, the one with the lowest interface index; otherwise none. Another interface is never
+/// taken: it may be some other program's bus. |configOwner| is readInterfaceConfig()'s |owner|.
+CanInterfaceChoice chooseCanInterface(const std::string& sysfsNet, const std::string& configPath,
+                                      uid_t configOwner = 0);
+
+/// The peak_usb interface with the lowest interface index under |sysfsNet|; empty when none.
+std::string firstPeakUsbInterface(const std::string& sysfsNet);
 
 /// What opening the channel finds the interface in.
 struct CanInterfaceState {

@@ -36,10 +36,14 @@ constexpr CanStatus kChannelBusy = 7;
 // One SocketCAN interface as the adapter's channel.
 class SocketCanPort : public CanPort {
  public:
-  SocketCanPort() : interface_(chooseCanInterface("/sys/class/net")) {}
+  SocketCanPort() : interface_(chooseCanInterface("/sys/class/net", kInterfaceConfigPath).name) {}
 
  protected:
   CanStatus doOpen() override {
+    // No interface is known to be the hand's: touch none, take no lock.
+    if (interface_.empty()) {
+      return kNoInterface;
+    }
     // The interface is this run's alone: another run's stops and starts would break it.
     if (!locked_) {
       if (!acquireChannelLock(channelLockName(interface_))) {

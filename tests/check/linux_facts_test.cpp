@@ -85,11 +85,14 @@ TEST_F(FakeSystem, ThePeakInterfaceWithTheLowestIndex) {
 }
 
 TEST_F(FakeSystem, VirtualInterfaceDown) {
+  // Without a peak_usb interface nothing is taken unless the configuration file names it.
   addInterface("can0", 3, "", false);
   InterfaceFacts facts = readInterfaceFacts(roots_);
-  EXPECT_EQ(facts.name, "can0");
-  EXPECT_FALSE(facts.up);
-  EXPECT_EQ(facts.driver, "");
+  EXPECT_EQ(facts.name, "");
+  EXPECT_FALSE(facts.exists);
+  facts.name = "can0";  // as if named in the file
+  facts.isCan = true;
+  facts.exists = true;
   EXPECT_TRUE(has(judged(facts), Severity::kWarning, "virtual interface"));
 }
 
