@@ -2,23 +2,30 @@
 // what the findings are. Reading only: nothing here changes an interface or writes a frame.
 #pragma once
 
+#include <sys/types.h>
+
 #include <cstdint>
 #include <map>
 #include <string>
 #include <vector>
 
+#include "can/can_interface_linux.h"
 #include "preflight.h"
 
-/// Where the kernel's trees are: "/sys", "/proc" and "/dev", or a test's fake ones.
+/// Where the kernel's trees and the tool's configuration file are, or a test's fake ones.
 struct SystemRoots {
   std::string sys = "/sys";
   std::string proc = "/proc";
   std::string dev = "/dev";
+  std::string config = kInterfaceConfigPath;
+  uid_t configOwner = 0;  // the owner the configuration file must have: root outside tests
 };
 
-/// The interface the tool would use and what sysfs says of it.
+/// The interface the tool would use, how it was chosen, and what sysfs says of it.
 struct InterfaceFacts {
-  std::string name;
+  std::string name;  // empty when the tool would use none
+  CanInterfaceRule rule = CanInterfaceRule::kNone;
+  InterfaceConfig config;     // what the configuration file said, also when it did not count
   int peakUsbInterfaces = 0;  // interfaces whose driver is peak_usb
   bool exists = false;
   std::string driver;  // the device's driver; empty for a virtual interface

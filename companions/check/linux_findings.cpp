@@ -51,15 +51,52 @@ std::string identifier(uint32_t id) {
   return (id & CAN_RTR_FLAG) != 0 ? out + " remote" : out;
 }
 
+// Why a configuration file that exists does not name the interface, when it does not.
+void judgeConfig(const InterfaceConfig& config, const std::string& path,
+                 std::vector<Finding>* findings) {
+  switch (config.status) {
+    case InterfaceConfigStatus::kAbsent:
+    case InterfaceConfigStatus::kNamed:
+      return;
+    case InterfaceConfigStatus::kNothingNamed:
+      add(findings, Severity::kOk, "config", path + " names no interface");
+      return;
+    case InterfaceConfigStatus::kNotTrusted:
+    case InterfaceConfigStatus::kUnreadable:
+      add(findings, Severity::kWarning, "config",
+          path + " is ignored: " + config.reason +
+              ". The tool reads it only when it and every directory above it belong to root "
+              "and nobody else may write them");
+      return;
+    case InterfaceConfigStatus::kMalformed:
+      add(findings, Severity::kWarning, "config",
+          path + " is ignored: " + config.reason +
+              ". Its one setting is a line \"interface = NAME\"; '#' starts a comment");
+      return;
+  }
+}
+
 }  // namespace
 
 void judgeInterface(const InterfaceFacts& facts, std::vector<Finding>* findings) {
-  std::string why = facts.peakUsbInterfaces > 0
-                        ? "the peak_usb interface with the lowest index (" +
-                              std::to_string(facts.peakUsbInterfaces) + " found)"
-                        : "no interface has the peak_usb driver, so the tool takes can0";
-  if (!facts.exists) {
-    std::string text = "the tool would use " + facts.name + " (" + why + "), and there is none";
+  const std::string& path = kInterfaceConfigPath;
+  judgeConfig(facts.config, path, findings);
+  std::string why;
+  switch (facts.rule) {
+    case CanInterfaceRule::kConfigured:
+      why = "named in " + path;
+      break;
+    case CanInterfaceRule::kPeakUsb:
+      why = "the peak_usb interface with the lowest index (" +
+            std::to_string(facts.peakUsbInterfaces) + " found)";
+      break;
+    case CanInterfaceRule::kNone:
+      break;
+  }
+  if (facts.rule == CanInterfaceRule::kNone) {
+    std::string text = "the tool would use no interface: none has the peak_usb driver and " + path +
+                       " names none, so it stops at \"Error initializing CAN\" and touches no "
+                       "interface";
     if (facts.vendorDriver) {
       text +=
           "; PEAK's own character-device driver (pcan) is loaded instead of the kernel's "
@@ -70,9 +107,17 @@ void judgeInterface(const InterfaceFacts& facts, std::vector<Finding>* findings)
           "; a PEAK USB device is plugged in but no driver serves it: load peak_usb "
           "(modprobe peak_usb)";
     } else {
-      text += ": plug the adapter in and check that the kernel's peak_usb driver loads";
+      text +=
+          ": plug the adapter in and check that the kernel's peak_usb driver loads, or, for "
+          "another adapter, name its interface in " +
+          path + " (a line \"interface = NAME\")";
     }
     add(findings, Severity::kProblem, "interface", text);
+    return;
+  }
+  if (!facts.exists) {
+    add(findings, Severity::kProblem, "interface",
+        "the tool would use " + facts.name + " (" + why + "), and there is none");
     return;
   }
   add(findings, Severity::kOk, "interface", "the tool would use " + facts.name + " (" + why + ")");
