@@ -141,6 +141,19 @@ void judgeInterface(const InterfaceFacts& facts, std::vector<Finding>* findings)
   }
 }
 
+namespace {
+
+// Whether the tool's open refuses the link as it is: up at another bit rate.
+bool toolRefuses(const InterfaceFacts& interface, const CanLinkFacts& link) {
+  CanInterfaceState state;
+  state.up = interface.up;
+  state.controller = link.controller;
+  state.bitRate = link.bitRate;
+  return planCanOpen(state, kToolBitRate).refuse;
+}
+
+}  // namespace
+
 void judgeCanLink(const InterfaceFacts& interface, const CanLinkFacts& link,
                   std::vector<Finding>* findings) {
   const std::string& name = interface.name;
@@ -156,9 +169,7 @@ void judgeCanLink(const InterfaceFacts& interface, const CanLinkFacts& link,
             "brings it up for the run and takes it down again at the end");
   } else if (!link.controller) {
     add(findings, Severity::kOk, "interface", name + " is up (a virtual interface: no bit rate)");
-  } else if (planCanOpen(CanInterfaceState{interface.up, link.controller, link.bitRate},
-                         kToolBitRate)
-                 .refuse) {
+  } else if (toolRefuses(interface, link)) {
     add(findings, Severity::kProblem, "interface",
         name + " is up at " + kbits(link.bitRate) +
             ": the tool needs 1000 kbit/s and leaves a bus that runs at another rate alone "

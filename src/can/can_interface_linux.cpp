@@ -52,3 +52,24 @@ CanOpenPlan planCanOpen(const CanInterfaceState& state, uint32_t bitRate) {
   plan.start = true;
   return plan;
 }
+
+CanRestorePlan planCanRestore(const CanInterfaceState& found, bool setsBitRate) {
+  CanRestorePlan plan;
+  plan.up = found.up;
+  if (!setsBitRate || !found.controller || found.timing.bitRate == 0) {
+    return plan;
+  }
+  plan.putTimingBack = true;
+  if (found.fixedBitRates || found.timing.tq == 0) {
+    plan.timing.bitRate = found.timing.bitRate;
+  } else {
+    // The kernel takes either a bit rate (and computes its own segments, which need not be
+    // those found) or a time quantum with segments, never both.
+    plan.timing.tq = found.timing.tq;
+    plan.timing.propSeg = found.timing.propSeg;
+    plan.timing.phaseSeg1 = found.timing.phaseSeg1;
+    plan.timing.phaseSeg2 = found.timing.phaseSeg2;
+    plan.timing.sjw = found.timing.sjw;
+  }
+  return plan;
+}

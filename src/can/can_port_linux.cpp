@@ -66,7 +66,7 @@ class SocketCanPort : public CanPort {
     // From the first change on, the interface is left at the end as this run found it.
     if (!first_open_done_) {
       first_open_done_ = true;
-      restoreInterfaceAtEnd(interface_, state.up);
+      restoreInterfaceAtEnd(interface_, planCanRestore(state, plan.setBitRate));
     }
     if (plan.stop && !link_.setUp(interface_, false)) {
       return kInterfaceControl;
