@@ -55,7 +55,7 @@ owned_as_packaged() {
   caps=$(in_root getcap /usr/bin/nodletflash)
   [[ $caps == "/usr/bin/nodletflash cap_net_admin,cap_sys_nice=ep" ]] || fail "getcap shows '$caps' ($1)"
   override=$(in_root dpkg-statoverride --list)
-  [[ $override == "root nodletflash 0750 /usr/bin/nodletflash" ]] ||
+  [[ $override == "root nodletflash 750 /usr/bin/nodletflash" ]] ||
     fail "dpkg-statoverride --list ($1): $override"
   file=$(in_root stat -c '%U:%G %a' /run/nodletflash)
   [[ $file == "root:nodletflash 2770" ]] || fail "/run/nodletflash is $file ($1)"
