@@ -6,7 +6,7 @@
 
 #include "run_observer.h"
 
-/// Writes the events of a guided update as JSON lines (the schema is in README.md).
+/// Writes the events of a guided update as JSON lines (the schema is in doc/supervising-programs.md).
 class JsonFeed : public RunObserver {
  public:
   explicit JsonFeed(std::FILE* out) : out_(out) {}
