@@ -120,7 +120,8 @@ access_cases() {
     has nnp '^problem privileges: the tool.s file capabilities do not act: this session runs with no_new_privs'
     tool_refused nnp "as-member-nnp $alice $group" /mnt/suid/nodletflash
 
-    # Another member leaves a lock file nobody else may open.
+    # Another member leaves a lock file nobody else may open (the runs above left alice's).
+    rm -f /run/nodletflash/can0.lock
     ./check-guest-helper $(member_of $mallory) /bin/sh -c 'umask 777; : >/run/nodletflash/can0.lock'
     run_as spoilt $(member_of $alice) $installed
     expect_status spoilt 1
