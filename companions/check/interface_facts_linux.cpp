@@ -66,7 +66,10 @@ int peakUsbDevices(const SystemRoots& roots) {
 InterfaceFacts readInterfaceFacts(const SystemRoots& roots) {
   InterfaceFacts facts;
   std::string net = roots.sys + "/class/net";
-  facts.name = chooseCanInterface(net, kInterfaceConfigPath).name;
+  CanInterfaceChoice choice = chooseCanInterface(net, roots.config, roots.configOwner);
+  facts.name = choice.name;
+  facts.rule = choice.rule;
+  facts.config = choice.config;
   std::error_code error;
   for (const fs::directory_entry& entry : fs::directory_iterator(net, error)) {
     if (driverOf(entry.path()) == "peak_usb") {
