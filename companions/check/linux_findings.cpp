@@ -94,9 +94,12 @@ void judgeInterface(const InterfaceFacts& facts, std::vector<Finding>* findings)
       break;
   }
   if (facts.rule == CanInterfaceRule::kNone) {
+    bool ignored = facts.config.status == InterfaceConfigStatus::kNotTrusted ||
+                   facts.config.status == InterfaceConfigStatus::kUnreadable ||
+                   facts.config.status == InterfaceConfigStatus::kMalformed;
     std::string text = "the tool would use no interface: none has the peak_usb driver and " + path +
-                       " names none, so it stops at \"Error initializing CAN\" and touches no "
-                       "interface";
+                       (ignored ? " is ignored" : " names none") +
+                       ", so it stops at \"Error initializing CAN\" and touches no interface";
     if (facts.vendorDriver) {
       text +=
           "; PEAK's own character-device driver (pcan) is loaded instead of the kernel's "

@@ -23,6 +23,7 @@
 
 #include <cerrno>
 #include <cstddef>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -110,6 +111,14 @@ bool acquireAbstractLock(const std::string& name) {
   return true;
 }
 
+// |text| as a process number; 0 when it is not one.
+int processNumber(const char* text) {
+  char* end = nullptr;
+  long number = std::strtol(text, &end, 10);
+  return end != text && *end == '\0' && number > 0 && number <= INT32_MAX ? static_cast<int>(number)
+                                                                          : 0;
+}
+
 std::vector<std::string> wordsOf(const std::string& line) {
   std::istringstream fields(line);
   std::vector<std::string> words;
@@ -133,7 +142,7 @@ int socketHolder(const std::string& inode) {
     if (process == nullptr) {
       break;
     }
-    int pid = std::atoi(process->d_name);
+    int pid = processNumber(process->d_name);
     if (pid <= 0 || pid == getpid()) {
       continue;
     }
@@ -209,7 +218,7 @@ int fileLockHolder(const struct stat& status) {
       continue;
     }
     if (words[5] == device && words[4] != self) {
-      int pid = std::atoi(words[4].c_str());
+      int pid = processNumber(words[4].c_str());
       return pid > 0 ? pid : 1;
     }
   }

@@ -120,11 +120,14 @@ TEST_F(FakeSystem, TheConfigurationFileNamesTheInterfaceOnlyWhenItCounts) {
   EXPECT_TRUE(has(findings, Severity::kWarning, "writable by its group"));
   EXPECT_TRUE(has(findings, Severity::kOk, "would use can1 (the peak_usb interface"));
 
-  // Counts, but does not say "interface = NAME".
+  // Counts, but does not say "interface = NAME"; with no peak_usb interface nothing is taken.
   fs::permissions(roots_.config, fs::perms(0644));
   write(roots_.config, "can0\n");
+  fs::remove_all(roots_.sys + "/class/net/can1");
   findings = judged(readInterfaceFacts(roots_));
   EXPECT_TRUE(has(findings, Severity::kWarning, "Its one setting is a line"));
+  EXPECT_TRUE(has(findings, Severity::kProblem,
+                  "none has the peak_usb driver and /etc/nodletflash.conf is ignored, so"));
 }
 
 TEST_F(FakeSystem, VendorDriverInsteadOfTheKernels) {

@@ -19,6 +19,7 @@ expected=$(
     echo "./usr/share/man/man1/$p.1.gz"
   done
   echo ./usr/lib/tmpfiles.d/nodletflash.conf
+  echo ./usr/share/lintian/overrides/nodletflash
   echo ./usr/share/doc/nodletflash/copyright
   echo ./usr/share/doc/nodletflash/changelog.gz
   for e in "${examples[@]}"; do echo "./usr/share/doc/nodletflash/examples/$e"; done

@@ -7,7 +7,8 @@
 # person why; the guide rehearses with the installed virtual hand and sample image; every manual
 # page renders without a warning; where the capabilities cannot be set (setcap failing, setcap
 # missing) the installation still succeeds and says what to do; a purge takes the override and
-# the lock directory back.
+# the lock directory back; installed into another root from outside it (DPKG_ROOT), it gives that
+# root's group and leaves the running system alone.
 #
 #   deb_install_test.sh DEB CACHE_DIR WORK_DIR PROGRAMS
 #
@@ -168,9 +169,25 @@ in_root dpkg --purge nodletflash >"$work/purge-package.log" 2>&1 || fail "purge:
 [[ ! -e $root/run/nodletflash ]] || fail "/run/nodletflash left after purge"
 in_root getent group nodletflash | grep -q ':alice$' || fail "the group or its member went with the purge"
 
+# 5. Into another root, its maintainer scripts run from outside it (DPKG_ROOT): the group is that
+# root's, and so are the file's owner and mode, by number; the running system gets nothing.
+other=$work/other-root
+cp -a "$cache/root" "$other"
+dpkg --root="$other" --force-script-chrootless -i "$deb" >"$work/install-chrootless.log" 2>&1 ||
+  fail "dpkg --root --force-script-chrootless: $(tail -n 5 "$work/install-chrootless.log")"
+gid=$(chroot "$other" getent group nodletflash | cut -d: -f3)
+[[ -n $gid ]] || fail "no group nodletflash in the other root"
+[[ $(stat -c '%u:%g %a' "$other/usr/bin/nodletflash") == "0:$gid 750" ]] ||
+  fail "in the other root the tool is $(stat -c '%u:%g %a' "$other/usr/bin/nodletflash"), not 0:$gid 750"
+[[ $(getcap "$other/usr/bin/nodletflash") == "$other/usr/bin/nodletflash cap_net_admin,cap_sys_nice=ep" ]] ||
+  fail "in the other root: getcap shows '$(getcap "$other/usr/bin/nodletflash")'"
+[[ ! -s $other/var/lib/dpkg/statoverride ]] || fail "an override of the running system's names: $(cat "$other/var/lib/dpkg/statoverride")"
+[[ ! -e $other/run/nodletflash ]] || fail "the lock directory made in a root that is not running"
+getent group nodletflash >/dev/null && fail "the group was made on the running system"
+
 if ((failures > 0)); then
   echo "the root is kept in $root"
 else
   rm -rf "$work"
 fi
-finish "installed on a clean Debian 12 root: root:nodletflash 0750 with its capabilities, also installed again; runs for root and members only, and tells others why; manual pages render; without setcap it installs and says what to do; purged cleanly"
+finish "installed on a clean Debian 12 root: root:nodletflash 0750 with its capabilities, also installed again; runs for root and members only, and tells others why; manual pages render; without setcap it installs and says what to do; purged cleanly; into another root through DPKG_ROOT"
