@@ -326,9 +326,12 @@ void TerminalView::moduleEnds(const ModuleInfo& module, const ModuleOutcome& out
           Colour::kRed));
       break;
     case Result::kInterrupted:
-      printer_->print(printer_->paint(label + ": " + meaning, outcome.touched == Touched::kPartly
-                                                                  ? Colour::kRed
-                                                                  : Colour::kYellow));
+      if (outcome.touched == Touched::kPartly) {
+        printer_->print(
+            printer_->paint(label + ": INTERRUPTED DURING THE DOWNLOAD. " + meaning, Colour::kRed));
+      } else {
+        printer_->print(printer_->paint(label + ": " + meaning, Colour::kYellow));
+      }
       break;
     case Result::kRefused:
     case Result::kNotStarted:

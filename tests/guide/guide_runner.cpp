@@ -143,7 +143,30 @@ GuideRun runGuideOnTerminal(
   return run;
 }
 
+// Every line of |output| against the feed's schema, by Debian's python3-jsonschema.
+void expectValidFeed(const std::string& output) {
+  char path[] = "/tmp/guide-feed.XXXXXX";
+  int fd = mkstemp(path);
+  ASSERT_GE(fd, 0);
+  ASSERT_EQ(write(fd, output.data(), output.size()), static_cast<ssize_t>(output.size()));
+  close(fd);
+  std::string command = std::string("'") + PYTHON3_PATH + "' '" + FEED_VALIDATOR + "' '" +
+                        FEED_SCHEMA + "' < " + path + " 2>&1";
+  std::FILE* pipe = popen(command.c_str(), "r");
+  ASSERT_NE(pipe, nullptr);
+  std::string report;
+  char buffer[4096];
+  size_t got;
+  while ((got = std::fread(buffer, 1, sizeof(buffer), pipe)) > 0) {
+    report.append(buffer, got);
+  }
+  int status = pclose(pipe);
+  unlink(path);
+  EXPECT_EQ(status, 0) << "the feed does not hold to its schema:\n" << report;
+}
+
 std::vector<nlohmann::json> jsonEvents(const std::string& output) {
+  expectValidFeed(output);
   std::vector<nlohmann::json> events;
   std::istringstream lines(output);
   std::string line;
