@@ -73,7 +73,8 @@ void readAll(int fd, pid_t pid, GuideRun* run,
 }  // namespace
 
 GuideRun runGuideWatching(const std::vector<std::string>& args,
-                          const std::function<void(const std::string&, pid_t)>& onOutput) {
+                          const std::function<void(const std::string&, pid_t)>& onOutput,
+                          bool hangupIgnored) {
   GuideRun run;
   int out[2];
   if (pipe(out) != 0) {
@@ -89,7 +90,13 @@ GuideRun runGuideWatching(const std::vector<std::string>& args,
   std::vector<std::string> words = commandOf(args);
   std::vector<char*> argv = argvOf(words);
   pid_t pid = -1;
+  // The disposition the guide starts with is this process's: an ignored SIGHUP is inherited.
+  struct sigaction hangup {};
+  struct sigaction before {};
+  hangup.sa_handler = hangupIgnored ? SIG_IGN : SIG_DFL;
+  sigaction(SIGHUP, &hangup, &before);
   int failed = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
+  sigaction(SIGHUP, &before, nullptr);
   posix_spawn_file_actions_destroy(&actions);
   close(out[1]);
   if (failed != 0) {
@@ -194,6 +201,15 @@ std::string recordingSim(const std::string& dir) {
   std::string script = dir + "/nodletflash-sim";
   std::ofstream out(script);
   out << "#!/bin/sh\necho \"$$ $*\" >> '" << dir << "/started'\nexec '" << SIM_PATH << "' \"$@\"\n";
+  out.close();
+  chmod(script.c_str(), 0755);
+  return script;
+}
+
+std::string writeScript(const std::string& dir, const std::string& name, const std::string& body) {
+  std::string script = dir + "/" + name;
+  std::ofstream out(script);
+  out << "#!/bin/sh\n" << body;
   out.close();
   chmod(script.c_str(), 0755);
   return script;
