@@ -4,7 +4,6 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <cstring>
@@ -12,13 +11,6 @@
 #include "subprocess.h"
 
 extern char** environ;
-
-namespace {
-
-// How often a child that closed its streams is looked at until it ends.
-constexpr int kReapPollMs = 50;
-
-}  // namespace
 
 namespace {
 
@@ -223,7 +215,7 @@ ChildEvent Subprocess::wait(int timeoutMs) {
       which[count] = -1;
       ++count;
     }
-    int ready = poll(fds, count, streamsOpen ? timeoutMs : std::min(timeoutMs, kReapPollMs));
+    int ready = poll(fds, count, timeoutMs);
     if (ready < 0) {
       if (errno == EINTR) {
         continue;
@@ -232,9 +224,6 @@ ChildEvent Subprocess::wait(int timeoutMs) {
       return event;
     }
     if (ready == 0) {
-      if (!streamsOpen) {
-        continue;
-      }
       event.kind = ChildEvent::kTimeout;
       return event;
     }

@@ -159,6 +159,22 @@ TEST(GuideSequence, MistakesOnTheCommandLineAreRefusedBeforeAnythingStarts) {
   EXPECT_NE(help.output.find("data-write-fails-at=N"), std::string::npos) << help.output;
 }
 
+TEST(GuideSequence, TheManualPageListsEveryScenarioTheGuideTakes) {
+  std::ifstream in(std::string(SOURCE_DIR) + "/doc/nodletflash-guide.1.scd");
+  std::string page((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  ASSERT_FALSE(page.empty());
+  std::istringstream list(scenarioNames());
+  for (std::string name; std::getline(list, name, ',');) {
+    name.erase(0, name.find_first_not_of(' '));
+    size_t equals = name.find('=');
+    // "*normal*", or "*silent-from=*_N_".
+    std::string shown = equals == std::string::npos ? "*" + name + "*"
+                                                    : "*" + name.substr(0, equals + 1) + "*_" +
+                                                          name.substr(equals + 1) + "_";
+    EXPECT_NE(page.find(shown), std::string::npos) << shown;
+  }
+}
+
 TEST(GuideSequence, TheViewSaysOnePowerCycleLinksModulesAndHowToFlashTheRest) {
   ScratchDir dir;
   GuideRun run = runGuideWatching(
