@@ -158,9 +158,9 @@ void TerminalView::checked(const ModuleInfo& /*module*/, const PreflightResult& 
     }
     if (fileProblem) {
       what +=
-          " The guide never flashes a damaged firmware file, not even with --force: get a "
-          "sound copy of the file (the one its maker released, or build it again), check it "
-          "with nodletflash-check, and start again.";
+          " The guide never flashes a firmware file with problems, not even with --force: give "
+          "the right file, or a sound copy of it (the one its maker released, or built again), "
+          "check it with nodletflash-check, and start again.";
     }
     printer_->print(printer_->paint(
         "Not started: the checks found the problems above, and nothing was sent to the hand." +

@@ -316,7 +316,7 @@ TEST(GuideRehearsal, ADamagedFileIsRefusedBeforeAnyChildStarts) {
       {"--rehearse", "--sim=" + sim, "--sim-clock=virtual", "--no-log", "--force", "12", damaged});
   EXPECT_EQ(forced.status, 1);
   EXPECT_TRUE(fileLines(dir.path + "/started").empty());
-  EXPECT_NE(forced.output.find("never flashes a damaged firmware file"), std::string::npos)
+  EXPECT_NE(forced.output.find("never flashes a firmware file with problems"), std::string::npos)
       << forced.output;
   EXPECT_EQ(forced.output.find("start again with --force"), std::string::npos) << forced.output;
 }
