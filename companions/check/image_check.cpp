@@ -293,6 +293,9 @@ PreflightResult checkNodeAndImage(const std::string& nodeText, const std::string
     while (cursor.next(&line)) {
       summary.payloadBefore.push_back(summary.payloadChars);
       summary.payloadChars += line.payloadLength;
+      if (line.start != line.end && *line.start == '%') {
+        ++summary.records;
+      }
     }
   }
   summary.payloadBefore.push_back(summary.payloadChars);
@@ -303,7 +306,7 @@ PreflightResult checkNodeAndImage(const std::string& nodeText, const std::string
   bool problems = std::any_of(fileFindings.begin(), fileFindings.end(),
                               [](const Finding& f) { return f.severity == Severity::kProblem; });
   // People count records; the tool's line count (an empty last line included) is its own.
-  int records = summary.dataRecords + summary.terminationRecords + summary.symbolRecords;
+  int records = summary.records;
   result.findings.push_back(
       Finding{Severity::kOk, "file",
               path + ": " + std::to_string(image.size) + " bytes, " + std::to_string(records) +

@@ -79,7 +79,7 @@ void JsonFeed::checked(const ModuleInfo& module, const PreflightResult& checks, 
   if (checks.haveSummary) {
     const ImageSummary& summary = checks.summary;
     Json object = event(module, "summary", seconds);
-    object["records"] = summary.dataRecords + summary.terminationRecords + summary.symbolRecords;
+    object["records"] = summary.records;
     object["data_bytes"] = summary.dataBytes;
     object["characters"] = summary.payloadChars;
     object["estimated_s"] = rounded(summary.estimatedSeconds, 10);

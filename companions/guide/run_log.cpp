@@ -130,9 +130,7 @@ void RunLog::checked(const ModuleInfo& /*module*/, const PreflightResult& checks
     std::snprintf(summary, sizeof(summary),
                   "check summary: %d records, %" PRId64 " data bytes, %" PRId64
                   " characters to send, about %.1f s",
-                  checks.summary.dataRecords + checks.summary.terminationRecords +
-                      checks.summary.symbolRecords,
-                  checks.summary.dataBytes, checks.summary.payloadChars,
+                  checks.summary.records, checks.summary.dataBytes, checks.summary.payloadChars,
                   checks.summary.estimatedSeconds);
     line(seconds, summary);
   }

@@ -129,7 +129,7 @@ void TerminalView::checked(const ModuleInfo& /*module*/, const PreflightResult& 
   }
   if (checks.haveSummary) {
     const ImageSummary& summary = checks.summary;
-    int records = summary.dataRecords + summary.terminationRecords + summary.symbolRecords;
+    int records = summary.records;
     printer_->print("  " + withThousands(records) + (records == 1 ? " record, " : " records, ") +
                     withThousands(summary.dataBytes) + " data bytes, " +
                     withThousands(summary.payloadChars) + " characters to send; about " +
