@@ -1,5 +1,6 @@
 #include "module_run.h"
 
+#include <cstdint>
 #include <cstdlib>
 
 #include "subprocess.h"
@@ -52,9 +53,15 @@ bool failedCharacter(const std::string& text, int* line, int* count) {
   if (at < text.size() && text[at] == '#') {
     ++at;
   }
-  *line = std::atoi(text.c_str() + at);
-  *count = std::atoi(text.c_str() + countAt + 7);
-  return *line > 0 && *count > 0;
+  char* end = nullptr;
+  long lineNumber = std::strtol(text.c_str() + at, &end, 10);
+  long countNumber = std::strtol(text.c_str() + countAt + 7, &end, 10);
+  if (lineNumber <= 0 || countNumber <= 0 || lineNumber > INT32_MAX || countNumber > INT32_MAX) {
+    return false;
+  }
+  *line = static_cast<int>(lineNumber);
+  *count = static_cast<int>(countNumber);
+  return true;
 }
 
 // The tool's messages for a reset or start frame it could not send: no data frame followed.

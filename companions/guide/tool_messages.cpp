@@ -61,7 +61,7 @@ ToolMessage classifyLine(const std::string& line) {
   return message;
 }
 
-void ToolMessageReader::emit(SplitLine line, double seconds, std::vector<ToolMessage>* out) {
+void ToolMessageReader::emit(const SplitLine& line, double seconds, std::vector<ToolMessage>* out) {
   ToolMessage message = classifyLine(line.text);
   message.seconds = seconds;
   message.cut = line.cut;
@@ -79,16 +79,16 @@ void ToolMessageReader::emit(SplitLine line, double seconds, std::vector<ToolMes
 void ToolMessageReader::feed(const std::string& bytes, double seconds,
                              std::vector<ToolMessage>* out) {
   splitter_.feed(bytes, &lines_);
-  for (SplitLine& line : lines_) {
-    emit(std::move(line), seconds, out);
+  for (const SplitLine& line : lines_) {
+    emit(line, seconds, out);
   }
   lines_.clear();
 }
 
 void ToolMessageReader::finish(double seconds, std::vector<ToolMessage>* out) {
   splitter_.finish(&lines_);
-  for (SplitLine& line : lines_) {
-    emit(std::move(line), seconds, out);
+  for (const SplitLine& line : lines_) {
+    emit(line, seconds, out);
   }
   lines_.clear();
 }

@@ -50,7 +50,7 @@ class ToolMessageReader {
   void finish(double seconds, std::vector<ToolMessage>* out);
 
  private:
-  void emit(SplitLine line, double seconds, std::vector<ToolMessage>* out);
+  void emit(const SplitLine& line, double seconds, std::vector<ToolMessage>* out);
 
   LineSplitter splitter_;
   std::vector<SplitLine> lines_;
