@@ -1,6 +1,7 @@
 // nodletflash-guide over the virtual hand's every scenario, and over sequences of modules: what
 // the feed and the view say of each module, and what is started.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <fstream>
 #include <sstream>
@@ -13,6 +14,10 @@ namespace {
 using nlohmann::json;
 
 const std::string kTiny = std::string(EXAMPLES_DIR) + "/tiny.hex";
+
+bool exists(const std::string& path) {
+  return access(path.c_str(), F_OK) == 0;
+}
 
 std::vector<json> eventsNamed(const std::vector<json>& events, const std::string& name) {
   std::vector<json> out;
@@ -136,6 +141,35 @@ TEST(GuideSequence, ADamagedThirdFileMeansNothingIsFlashed) {
     }
     EXPECT_TRUE(fileLines(dir.path + "/started").empty());
   }
+}
+
+TEST(GuideSequence, ForceOverridesTheComputersProblemsAndTheEndNamesThem) {
+  ScratchDir dir;
+  std::string tool =
+      writeScript(dir.path, "nodletflash",
+                  "touch '" + dir.path + "/ran'\necho 'Program ended successfully.'\n");
+  std::vector<std::string> args{"--json",         "--no-log", "--listen-ms=0",
+                                "--tool=" + tool, "12",       kTiny};
+  GuideRun refused = runGuide(args);
+  std::vector<json> ends = eventsNamed(jsonEvents(refused.output), "end");
+  ASSERT_EQ(ends.size(), 1u);
+  if (ends[0]["outcome"] != "refused") {
+    GTEST_SKIP() << "this computer's CAN set-up has no problem to override";
+  }
+  EXPECT_EQ(refused.status, 1);
+  EXPECT_FALSE(exists(dir.path + "/ran"));
+
+  args.insert(args.begin(), "--force");
+  GuideRun forced = runGuide(args);
+  EXPECT_EQ(forced.status, 0) << forced.output;
+  EXPECT_TRUE(exists(dir.path + "/ran"));
+  ends = eventsNamed(jsonEvents(forced.output), "end");
+  ASSERT_EQ(ends.size(), 1u);
+  EXPECT_EQ(ends[0]["outcome"], "done");
+  ASSERT_FALSE(ends[0]["overridden"].empty());
+  EXPECT_NE(ends[0]["meaning"].get<std::string>().find("with --force overriding"),
+            std::string::npos)
+      << ends[0];
 }
 
 TEST(GuideSequence, MistakesOnTheCommandLineAreRefusedBeforeAnythingStarts) {
