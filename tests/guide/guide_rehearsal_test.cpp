@@ -4,6 +4,7 @@
 
 #include <fstream>
 #include <set>
+#include <sstream>
 
 #include "guide_runner.h"
 #include "preflight.h"
@@ -252,6 +253,35 @@ TEST(GuideRehearsal, OnATerminalTheBarIsRedrawnAndTheRunEndsWithTheClosingLine) 
   EXPECT_EQ(screen.substr(closing + std::strlen("Program ended successfully.\n"))
                 .rfind("Module 12 (Finger 2): done", 0),
             0u)
+      << screen;
+}
+
+TEST(GuideRehearsal, OnATerminalEveryLineFitsItsWidthAndNoWordIsCut) {
+  GuideRun run = runGuideOnTerminal({"--rehearse=never-answers", "--sim=" + std::string(SIM_PATH),
+                                     "--sim-clock=virtual", "--no-log", "12", kTiny},
+                                    {"TERM=xterm"}, [](const std::string&, const auto&) {});
+  EXPECT_EQ(run.status, 1);
+  std::string screen = screenText(run.output);
+  std::istringstream lines(screen);
+  int wrapped = 0;
+  for (std::string line; std::getline(lines, line);) {
+    EXPECT_LT(line.size(), 120u) << line;  // the terminal is 120 columns wide
+    wrapped += line.rfind("    ", 0) == 0 && line.find("->") == std::string::npos ? 1 : 0;
+  }
+  EXPECT_GT(wrapped, 0) << screen;
+  // The tool's long error is there whole, its words in order across the lines.
+  std::string joined;
+  for (char c : screen) {
+    joined += c == '\n' ? ' ' : c;
+  }
+  std::string squeezed;
+  for (char c : joined) {
+    if (c != ' ' || squeezed.empty() || squeezed.back() != ' ') {
+      squeezed += c;
+    }
+  }
+  EXPECT_NE(squeezed.find("please try again and power your hand on earlier in the process."),
+            std::string::npos)
       << screen;
 }
 
