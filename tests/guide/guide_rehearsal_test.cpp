@@ -431,9 +431,13 @@ TEST(GuideRehearsal, CtrlCIsPassedOnAndTheLogIsComplete) {
   ASSERT_TRUE(sent);
   EXPECT_EQ(run.status, 128 + SIGINT);
   std::vector<json> events = jsonEvents(run.output);
+  std::vector<json> stops = eventsNamed(events, "interrupting");
+  ASSERT_EQ(stops.size(), 1u);
+  EXPECT_EQ(stops[0]["stage"], "power-cycle");
   std::vector<json> ends = eventsNamed(events, "end");
   ASSERT_EQ(ends.size(), 2u);
   EXPECT_EQ(ends[0]["outcome"], "interrupted");
+  EXPECT_EQ(ends[0]["touched"], "no");
   EXPECT_EQ(ends[0]["stage"], "power-cycle");
   EXPECT_EQ(ends[0]["status"], 128 + SIGINT);
   EXPECT_EQ(ends[1]["outcome"], "skipped");
