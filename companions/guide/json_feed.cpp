@@ -111,6 +111,20 @@ void JsonFeed::toolError(const ModuleInfo& /*module*/, const std::string& line,
 void JsonFeed::tick(const ModuleInfo& /*module*/, Stage /*stage*/,
                     const ProgressFigures* /*progress*/, double /*seconds*/) {}
 
+void JsonFeed::powerCycle(const ModuleInfo& module, const PowerCycleEvent& event,
+                          const HandState& /*hand*/, double seconds) {
+  Json object = ::event(module, "power-cycle", seconds);
+  object["phase"] = powerCyclePhaseName(event.phase);
+  object["source"] = handSourceName(event.source);
+  if (event.phase == PowerCyclePhase::kAsked) {
+    object["off_by_s"] = rounded(event.offBy, 10);
+  }
+  if (event.phase != PowerCyclePhase::kHandOn) {
+    object["on_by_s"] = rounded(event.onBy, 10);
+  }
+  send(out_, object);
+}
+
 void JsonFeed::interrupting(const ModuleInfo& /*module*/, Stage /*stage*/, double /*seconds*/) {}
 
 void JsonFeed::moduleEnds(const ModuleInfo& module, const ModuleOutcome& outcome, double seconds) {

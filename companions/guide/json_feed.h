@@ -21,6 +21,8 @@ class JsonFeed : public RunObserver {
   void toolError(const ModuleInfo& module, const std::string& line, double seconds) override;
   void tick(const ModuleInfo& module, Stage stage, const ProgressFigures* progress,
             double seconds) override;
+  void powerCycle(const ModuleInfo& module, const PowerCycleEvent& event, const HandState& hand,
+                  double seconds) override;
   void interrupting(const ModuleInfo& module, Stage stage, double seconds) override;
   void moduleEnds(const ModuleInfo& module, const ModuleOutcome& outcome, double seconds) override;
   void sequenceEnds(const std::vector<ModuleInfo>& modules,

@@ -2,6 +2,7 @@
 
 #include <cstdlib>
 
+#include "hand_channel.h"
 #include "subprocess.h"
 #include "tool_locator.h"
 
@@ -160,9 +161,13 @@ ModuleOutcome runModule(const ModuleInfo& module, const GuideSettings& settings,
   if (!commandFor(module, settings, &argv, &outcome.reason)) {
     return end(Result::kNotStarted);
   }
+  HandChannel hand;
+  PowerCycleWatch watch(hand.open(settings.rehearse, module.node, &argv));
   Subprocess child;
   std::string error;
-  if (!child.start(argv, &error)) {
+  bool started = child.start(argv, &error);
+  hand.childStarted();
+  if (!started) {
     outcome.reason = argv[0] + ": " + error;
     return end(Result::kNotStarted);
   }
@@ -184,6 +189,13 @@ ModuleOutcome runModule(const ModuleInfo& module, const GuideSettings& settings,
   std::vector<ToolMessage> messages;
   std::vector<std::string> lines;
 
+  const auto tellPowerCycle = [&](double now) {
+    for (const PowerCycleEvent& step : watch.takeEvents()) {
+      for (RunObserver* observer : observers) {
+        observer->powerCycle(module, step, step.hand, now);
+      }
+    }
+  };
   const auto deliver = [&]() {
     for (const ToolMessage& message : messages) {
       outcome.stage = advance(outcome.stage, message);
@@ -199,6 +211,12 @@ ModuleOutcome runModule(const ModuleInfo& module, const GuideSettings& settings,
       for (RunObserver* observer : observers) {
         observer->message(module, message, shown);
       }
+      if (message.milestone == Milestone::kPowerCycleAsked) {
+        watch.asked(message.seconds);
+      } else if (message.milestone == Milestone::kDownloadStarting) {
+        hand.stopListening();
+      }
+      tellPowerCycle(message.seconds);
     }
     messages.clear();
   };
@@ -206,6 +224,9 @@ ModuleOutcome runModule(const ModuleInfo& module, const GuideSettings& settings,
   for (;;) {
     ChildEvent event = child.wait(kTickMs);
     double now = clock.now();
+    // What the hand did comes before what the tool says next, which may follow from it.
+    hand.drain(&watch, now);
+    tellPowerCycle(now);
     if (event.kind == ChildEvent::kClosed) {
       break;
     }

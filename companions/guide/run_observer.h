@@ -7,6 +7,7 @@
 
 #include "download_progress.h"
 #include "module_outcome.h"
+#include "power_cycle_watch.h"
 #include "preflight.h"
 #include "tool_messages.h"
 
@@ -32,6 +33,9 @@ class RunObserver {
   /// Time passes with |stage| reached and nothing said; |progress| as in message().
   virtual void tick(const ModuleInfo& module, Stage stage, const ProgressFigures* progress,
                     double seconds) = 0;
+  /// A step of the power cycle; |hand| is what is known of the hand after it.
+  virtual void powerCycle(const ModuleInfo& /*module*/, const PowerCycleEvent& /*event*/,
+                          const HandState& /*hand*/, double /*seconds*/) {}
   /// The person asked the guide to stop; it is passing that on to the tool.
   virtual void interrupting(const ModuleInfo& module, Stage stage, double seconds) = 0;
   virtual void moduleEnds(const ModuleInfo& module, const ModuleOutcome& outcome,
