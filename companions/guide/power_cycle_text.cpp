@@ -31,6 +31,7 @@ std::string fitted(const std::vector<std::string>& wordings, int width) {
 
 std::string powerCycleLine(const HandState& hand, double since, int width) {
   const std::string t = secs(since);
+  const std::string head = "Power cycle " + t + " s: ";
   const std::string offBy = secs(hand.offBy);
   const std::string onBy = secs(hand.onBy);
   if (hand.source == HandSource::kClock) {
@@ -39,63 +40,56 @@ std::string powerCycleLine(const HandState& hand, double since, int width) {
       // The hand is not seen: the words hold whether it is still on or already off. Had it
       // gone off by now, it has at least until the limit for going off now.
       const std::string onIfOff = secs(powerOnLimitSeconds(since));
-      return fitted(
-          {"Power cycle " + t + " s: if on, switch the hand OFF now, by " + offBy +
-               " s; if off 5 s, ON by " + onIfOff + " s.",
-           t + " s: if on, OFF now, by " + offBy + " s; if off 5 s, ON by " + onIfOff + " s",
-           "OFF by " + offBy + " s, ON by " + onIfOff + " s"},
-          width);
-    }
-    if (since < powerOnLimitSeconds(0)) {
-      return fitted({"Power cycle " + t +
-                         " s: if the hand is off, switch it back ON now; the "
-                         "tool waits until about " +
-                         latest + " s at most.",
-                     "Power cycle " + t + " s: if off, switch it ON now, by " + latest + " s.",
-                     t + " s: if off, ON now, by " + latest + " s", "ON by " + latest + " s"},
+      return fitted({head + "if on, switch the hand OFF by " + offBy + " s; if off 5 s, ON by " +
+                         onIfOff + " s.",
+                     t + " s: if on, OFF by " + offBy + " s; if off 5 s, ON by " + onIfOff + " s",
+                     "OFF by " + offBy + " s, ON by " + onIfOff + " s"},
                     width);
     }
+    if (since < powerOnLimitSeconds(0)) {
+      return fitted(
+          {head + "if the hand is off, switch it ON now, by " + latest + " s at the latest.",
+           head + "if off, switch it ON now, by " + latest + " s.",
+           t + " s: if off, ON now, by " + latest + " s", "ON by " + latest + " s"},
+          width);
+    }
     return fitted(
-        {"Power cycle " + t + " s: past about " + latest +
-             " s the tool gives up; if the hand is off, switch it on.",
+        {head + "past about " + latest + " s the tool gives up; switch the hand on if off.",
          t + " s: past about " + latest + " s the tool gives up.", "past " + latest + " s"},
         width);
   }
 
   if (!hand.off) {
     if (since < hand.offBy) {
-      return fitted({"Power cycle " + t + " s: switch the hand OFF now, by " + offBy +
-                         " s, or the tool gives up.",
-                     "Power cycle " + t + " s: switch the hand OFF now, by " + offBy + " s.",
+      return fitted({head + "switch the hand OFF now, by " + offBy + " s, or the tool gives up.",
+                     head + "switch the hand OFF now, by " + offBy + " s.",
                      t + " s: hand OFF now, by " + offBy + " s", "OFF by " + offBy + " s"},
                     width);
     }
-    return fitted(
-        {"Power cycle " + t + " s: the hand stayed on past " + offBy + " s; the tool gives up.",
-         t + " s: the hand stayed on past " + offBy + " s.", "on past " + offBy + " s"},
-        width);
+    return fitted({head + "the hand stayed on past " + offBy + " s; the tool gives up.",
+                   t + " s: the hand stayed on past " + offBy + " s.", "on past " + offBy + " s"},
+                  width);
   }
   const std::string offAt = secs(hand.offAt);
   if (hand.on) {
     const std::string onAt = secs(hand.onAt);
     if (hand.onAt <= hand.onBy) {
-      return fitted({"Power cycle " + t + " s: the hand was off from " + offAt + " s, back on at " +
-                         onAt + " s (by " + onBy + " s); waiting for the tool.",
-                     "Power cycle " + t + " s: back on at " + onAt + " s (by " + onBy +
+      return fitted({head + "the hand is back on at " + onAt + " s (by " + onBy +
                          " s); waiting for the tool.",
+                     head + "back on at " + onAt + " s (by " + onBy + " s).",
                      t + " s: back on at " + onAt + " s (by " + onBy + " s)",
                      "on at " + onAt + " s, by " + onBy + " s"},
                     width);
     }
-    return fitted({"Power cycle " + t + " s: the hand came back on at " + onAt +
-                       " s, later than about " + onBy + " s: the tool may give up.",
-                   t + " s: back on at " + onAt + " s, after " + onBy + " s.",
-                   "on at " + onAt + " s, after " + onBy + " s"},
-                  width);
+    return fitted(
+        {head + "back on at " + onAt + " s, later than " + onBy + " s: the tool may give up.",
+         t + " s: back on at " + onAt + " s, after " + onBy + " s.",
+         "on at " + onAt + " s, after " + onBy + " s"},
+        width);
   }
   if (since >= hand.onBy) {
     return fitted(
-        {"Power cycle " + t + " s: the hand is not back on by " + onBy + " s; the tool gives up.",
+        {head + "the hand is not back on by " + onBy + " s; the tool gives up.",
          t + " s: not back on by " + onBy + " s; the tool gives up.", "not on by " + onBy + " s"},
         width);
   }
@@ -103,16 +97,14 @@ std::string powerCycleLine(const HandState& hand, double since, int width) {
   if (offFor < kKeepOffSeconds) {
     const std::string more = secs(std::ceil(kKeepOffSeconds - offFor));
     return fitted(
-        {"Power cycle " + t + " s: the hand is off since " + offAt + " s; keep it off " + more +
-             " s more, then ON by " + onBy + " s.",
-         "Power cycle " + t + " s: keep the hand off " + more + " s more, then ON by " + onBy +
+        {head + "off since " + offAt + " s; keep it off " + more + " s more, then ON by " + onBy +
              " s.",
+         head + "keep the hand off " + more + " s more, then ON by " + onBy + " s.",
          t + " s: keep it off " + more + " s, ON by " + onBy + " s", "ON by " + onBy + " s"},
         width);
   }
-  return fitted({"Power cycle " + t + " s: the hand is off since " + offAt +
-                     " s; switch it back ON now, by " + onBy + " s.",
-                 "Power cycle " + t + " s: switch the hand back ON now, by " + onBy + " s.",
+  return fitted({head + "off since " + offAt + " s; switch it back ON now, by " + onBy + " s.",
+                 head + "switch the hand back ON now, by " + onBy + " s.",
                  t + " s: hand ON now, by " + onBy + " s", "ON by " + onBy + " s"},
                 width);
 }

@@ -38,8 +38,8 @@ std::vector<json> eventsNamed(const std::vector<json>& events, const std::string
 
 // Every event has the fields every reader relies on, with time going forward.
 void expectWellFormed(const std::vector<json>& events) {
-  static const std::set<std::string> kEvents{"check",    "narration", "instruction",
-                                             "progress", "error",     "end"};
+  static const std::set<std::string> kEvents{"check", "narration",   "instruction", "progress",
+                                             "error", "power-cycle", "end"};
   double last = 0;
   for (const json& event : events) {
     ASSERT_EQ(event["v"], 1) << event;
