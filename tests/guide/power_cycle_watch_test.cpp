@@ -12,6 +12,7 @@ namespace {
 
 std::vector<std::string> phases(const std::vector<PowerCycleEvent>& events) {
   std::vector<std::string> names;
+  names.reserve(events.size());
   for (const PowerCycleEvent& event : events) {
     names.emplace_back(powerCyclePhaseName(event.phase));
   }
