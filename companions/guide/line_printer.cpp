@@ -111,6 +111,10 @@ LinePrinter::LinePrinter(std::FILE* out, bool noColour) : out_(out) {
   colour_ = smart_ && !noColour;
 }
 
+int LinePrinter::width() const {
+  return terminalWidth(out_);
+}
+
 void LinePrinter::write(const std::string& bytes) {
   std::fwrite(bytes.data(), 1, bytes.size(), out_);
   std::fflush(out_);

@@ -20,6 +20,8 @@ class LinePrinter {
 
   /// True when live lines are drawn.
   bool smart() const { return smart_; }
+  /// The terminal's width now, in columns.
+  int width() const;
 
   /// Prints |text| as a line of its own, above the live line, which is drawn again after it;
   /// on a smart terminal wrapped at its width.

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <cstdlib>
 
+#include "hand_channel.h"
 #include "subprocess.h"
 #include "tool_locator.h"
 
@@ -192,9 +193,13 @@ ModuleOutcome runModule(const ModuleInfo& module, const PreflightResult& fileChe
   if (!commandFor(module, settings, &argv, &outcome.reason)) {
     return end(Result::kNotStarted);
   }
+  HandChannel hand;
+  PowerCycleWatch watch(hand.open(settings.rehearse, module.node, &argv));
   Subprocess child;
   std::string error;
-  if (!child.start(argv, &error)) {
+  bool started = child.start(argv, &error);
+  hand.childStarted();
+  if (!started) {
     outcome.reason = argv[0] + ": " + error;
     return end(Result::kNotStarted);
   }
@@ -218,6 +223,13 @@ ModuleOutcome runModule(const ModuleInfo& module, const PreflightResult& fileChe
   std::vector<ToolMessage> messages;
   std::vector<SplitLine> lines;
 
+  const auto tellPowerCycle = [&](double now) {
+    for (const PowerCycleEvent& step : watch.takeEvents()) {
+      for (RunObserver* observer : observers) {
+        observer->powerCycle(module, step, step.hand, now);
+      }
+    }
+  };
   const auto deliver = [&]() {
     for (const ToolMessage& message : messages) {
       outcome.stage = advance(outcome.stage, message);
@@ -244,6 +256,12 @@ ModuleOutcome runModule(const ModuleInfo& module, const PreflightResult& fileChe
       for (RunObserver* observer : observers) {
         observer->message(module, message, shown);
       }
+      if (message.milestone == Milestone::kPowerCycleAsked) {
+        watch.asked(message.seconds);
+      } else if (message.milestone == Milestone::kDownloadStarting) {
+        hand.stopListening();
+      }
+      tellPowerCycle(message.seconds);
     }
     messages.clear();
   };
@@ -259,6 +277,9 @@ ModuleOutcome runModule(const ModuleInfo& module, const PreflightResult& fileChe
   for (;;) {
     ChildEvent event = child.wait(kTickMs);
     double now = clock.now();
+    // What the hand did comes before what the tool says next, which may follow from it.
+    hand.drain(&watch, now);
+    tellPowerCycle(now);
     if (event.kind == ChildEvent::kClosed) {
       break;
     }

@@ -120,12 +120,19 @@ GuideRun runGuideOnTerminal(
     const std::vector<std::string>& args, const std::vector<std::string>& environment,
     const std::function<void(const std::string&, const std::function<void(const std::string&)>&)>&
         onOutput) {
+  return runGuideOnTerminalOfWidth(args, environment, 120, onOutput);
+}
+
+GuideRun runGuideOnTerminalOfWidth(
+    const std::vector<std::string>& args, const std::vector<std::string>& environment, int columns,
+    const std::function<void(const std::string&, const std::function<void(const std::string&)>&)>&
+        onOutput) {
   GuideRun run;
   std::vector<std::string> words = commandOf(args);
   std::vector<char*> argv = argvOf(words);
   winsize size{};
   size.ws_row = 40;
-  size.ws_col = 120;
+  size.ws_col = static_cast<unsigned short>(columns);
   int terminal = -1;
   pid_t pid = forkpty(&terminal, nullptr, nullptr, &size);
   if (pid < 0) {

@@ -29,6 +29,12 @@ GuideRun runGuideOnTerminal(
     const std::function<void(const std::string& output,
                              const std::function<void(const std::string&)>& typeKeys)>& onOutput);
 
+/// The same on a pseudo-terminal |columns| wide.
+GuideRun runGuideOnTerminalOfWidth(
+    const std::vector<std::string>& args, const std::vector<std::string>& environment, int columns,
+    const std::function<void(const std::string& output,
+                             const std::function<void(const std::string&)>& typeKeys)>& onOutput);
+
 /// Runs the guide through a pipe and calls |onOutput| with everything so far after every read,
 /// with the guide's process id to signal. |hangupIgnored|: started as nohup starts it.
 GuideRun runGuideWatching(

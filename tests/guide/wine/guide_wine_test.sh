@@ -6,8 +6,9 @@
 #
 # Every line of standard output must be an object of the feed, valid against its schema in
 # doc/ (by Debian's python3-jsonschema); the last one the module's end, with the tool's status
-# passed through. --expect-error: the
-# single error event's text starts with TEXT; without it there must be none.
+# passed through. --expect-error: the single error event's text starts with TEXT; without it
+# there must be none. The power cycle comes from the clock alone: one "asked" step for each
+# instruction, no other.
 set -uo pipefail
 
 die() {
@@ -88,6 +89,15 @@ if want_error:
         failures.append(f"expected one error starting {want_error!r}, got {errors}")
 elif errors:
     failures.append(f"unexpected errors: {errors}")
+# On Windows the guide sees neither the bus nor the virtual hand: the power cycle is told from
+# the clock, which cannot know when the hand went off or on.
+cycle = [e for e in events if e.get("event") == "power-cycle"]
+asked = [e for e in events if e.get("event") == "instruction"
+         and e.get("text", "").startswith("Please power off")]
+if [e.get("phase") for e in cycle] != ["asked"] * len(asked):
+    failures.append(f"power-cycle steps {cycle} for {len(asked)} instructions")
+if any(e.get("source") != "clock" for e in cycle):
+    failures.append(f"power-cycle steps not from the clock: {cycle}")
 kinds = sorted({e.get("event") for e in events})
 if failures:
     print("FAIL:\n  " + "\n  ".join(failures))
