@@ -121,11 +121,12 @@ int parseCommandLine(int argc, char** argv, GuideOptions* out) {
   app.add_flag("--json", options.json,
                "write one JSON object per event on standard output, for programs");
   app.add_option("--log", options.logPath,
-                 "the log file (default: nodletflash-<node>-<UTC time>.log for each module, in "
-                 "the current directory)");
+                 "one log file for every module, added to (default: a new "
+                 "nodletflash-<node>-<UTC time>.log for each module, in the current directory)");
   app.add_flag("--no-log", options.noLog, "keep no log");
   app.add_flag("--force", options.settings.force,
-               "start the tool even when the checks find a problem");
+               "start the tool even when the checks find a problem with this computer or the bus "
+               "(never over a problem of the node number or the file)");
   app.add_option("--listen-ms", options.settings.listenMs,
                  "how long the checks listen to the bus, in milliseconds (0: not at all)")
       ->check(CLI::Range(0, 60000));
