@@ -39,6 +39,13 @@ for line in open(sys.argv[1]):
 # and the feed told it from the bus, with the limit for coming back on from LOW to HIGH seconds.
 run() {
     expect "$1: the guide's status" "$(cat "$files/$1.status")" 0
+    # Every object of the feed against its schema, by Debian's python3-jsonschema.
+    if report="$(/usr/bin/python3 "$here/../guide/validate_feed.py" \
+            "$here/../../doc/nodletflash-guide-feed.schema.json" <"$files/$1.feed")"; then
+        ok "$1: the feed holds to its schema"
+    else
+        not_ok "$1: the feed does not hold to its schema: $report"
+    fi
     expect "$1: the hand switched off" "$(field "$1" power_offs)" "$2"
     expect "$1: the node received the image" "$(field "$1" records_bad)" 0
     local steps
