@@ -22,6 +22,7 @@ struct Finding {
 /// What the firmware file holds, as the tool will send it.
 struct ImageSummary {
   int lineCount = 0;  // the tool's own line count (progress is reported against it)
+  int records = 0;    // lines that begin with a record mark, sound or not
   int dataRecords = 0;
   int terminationRecords = 0;
   int symbolRecords = 0;

@@ -119,6 +119,7 @@ struct SubprocessState {
   int status = -1;
   long interruptionsSeen = 0;
   PipeReader readers[2];  // standard output, standard error
+  HANDLE job = nullptr;   // the child and whatever it starts, to end them together
 };
 
 void catchInterruptions() {
@@ -143,6 +144,9 @@ Subprocess::~Subprocess() {
   if (state_->started && !state_->finished) {
     kill();
     finish();
+  }
+  if (state_->job != nullptr) {
+    CloseHandle(state_->job);
   }
   for (PipeReader& reader : state_->readers) {
     closeReader(&reader);
@@ -178,9 +182,10 @@ bool Subprocess::start(const std::vector<std::string>& argv, std::string* error)
     command += (command.empty() ? "" : " ") + quoted(arg);
   }
   // A process group of its own: the console's Ctrl-C reaches the guide, which passes it on.
-  BOOL created =
-      CreateProcessA(argv[0].c_str(), command.data(), nullptr, nullptr, TRUE,
-                     CREATE_NEW_PROCESS_GROUP, nullptr, nullptr, &startup, &state_->process);
+  // Started suspended, so that it is in its job before it can start anything.
+  BOOL created = CreateProcessA(argv[0].c_str(), command.data(), nullptr, nullptr, TRUE,
+                                CREATE_NEW_PROCESS_GROUP | CREATE_SUSPENDED, nullptr, nullptr,
+                                &startup, &state_->process);
   if (created == FALSE) {
     *error = lastErrorText();
   }
@@ -192,6 +197,14 @@ bool Subprocess::start(const std::vector<std::string>& argv, std::string* error)
   if (created == FALSE) {
     return false;
   }
+  state_->job = CreateJobObjectA(nullptr, nullptr);
+  if (state_->job != nullptr &&
+      AssignProcessToJobObject(state_->job, state_->process.hProcess) == FALSE) {
+    // Ended alone, then, as it would be without a job.
+    CloseHandle(state_->job);
+    state_->job = nullptr;
+  }
+  ResumeThread(state_->process.hThread);
   CloseHandle(state_->process.hThread);
   state_->started = true;
   return true;
@@ -229,8 +242,15 @@ ChildEvent Subprocess::wait(int timeoutMs) {
       ++count;
     }
     if (count == 0) {
-      event.kind = ChildEvent::kClosed;
-      return event;
+      // Both streams at their end is not the child's end: one that closed them and runs on is
+      // waited for here, where a stop can still reach it.
+      if (WaitForSingleObject(state_->process.hProcess, 0) == WAIT_OBJECT_0) {
+        event.kind = ChildEvent::kClosed;
+        return event;
+      }
+      handles[count] = state_->process.hProcess;
+      which[count] = -2;
+      ++count;
     }
     if (g_interrupt_event != nullptr) {
       handles[count] = g_interrupt_event;
@@ -248,7 +268,7 @@ ChildEvent Subprocess::wait(int timeoutMs) {
     }
     int index = which[ready - WAIT_OBJECT_0];
     if (index < 0) {
-      continue;  // an interruption: reported at the top
+      continue;  // an interruption, or the child's end: told at the top
     }
     PipeReader& reader = state_->readers[index];
     reader.pending = false;
@@ -276,7 +296,9 @@ void Subprocess::interrupt() {
 
 void Subprocess::kill() {
   if (state_->started && !state_->finished) {
-    TerminateProcess(state_->process.hProcess, 1);
+    if (state_->job == nullptr || TerminateJobObject(state_->job, 1) == FALSE) {
+      TerminateProcess(state_->process.hProcess, 1);
+    }
   }
 }
 

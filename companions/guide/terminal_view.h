@@ -14,16 +14,19 @@ class TerminalView : public RunObserver {
   explicit TerminalView(LinePrinter* printer, std::string rehearsal)
       : printer_(printer), rehearsal_(std::move(rehearsal)) {}
 
+  /// The command that flashes the modules not done, shown when the sequence stops.
+  void setCommandForRest(std::string command) { commandForRest_ = std::move(command); }
+
   void moduleBegins(const ModuleInfo& module, double seconds) override;
   void checked(const ModuleInfo& module, const PreflightResult& checks, bool refused,
                double seconds) override;
-  void toolStarted(const ModuleInfo& module, const std::vector<std::string>& argv,
-                   double seconds) override;
   void message(const ModuleInfo& module, const ToolMessage& message,
                const ProgressFigures* progress) override;
   void toolError(const ModuleInfo& module, const std::string& line, double seconds) override;
   void tick(const ModuleInfo& module, Stage stage, const ProgressFigures* progress,
             double seconds) override;
+  void powerCycle(const ModuleInfo& module, const PowerCycleEvent& event, const HandState& hand,
+                  double seconds) override;
   void interrupting(const ModuleInfo& module, Stage stage, double seconds) override;
   void moduleEnds(const ModuleInfo& module, const ModuleOutcome& outcome, double seconds) override;
   void sequenceEnds(const std::vector<ModuleInfo>& modules,
@@ -37,14 +40,15 @@ class TerminalView : public RunObserver {
   LinePrinter* printer_;
   std::string rehearsal_;      // the scenario when rehearsing, else empty
   double instructionAt_ = -1;  // when the person was asked to power-cycle; <0 when not waiting
+  HandState hand_;             // what is known of the hand in the power cycle
   int plainWaitShown_ = 0;     // plain mode: the last 10 s mark of the wait printed
   bool downloading_ = false;
-  double lastDrawn_ = -1;     // when the live line was last drawn
-  int plainTenthShown_ = -1;  // plain mode: the last tenth of the download printed
+  double lastDrawn_ = -1;      // when the live line was last drawn
+  int plainTenthShown_ = -1;   // plain mode: the last tenth of the download printed
+  bool previousDone_ = false;  // the module before this one was done
+  std::string previousLabel_;
+  std::string commandForRest_;
 };
 
 /// The progress bar line: bar, percentage, line, characters, pace and time left.
 std::string progressLine(const ProgressFigures& figures);
-
-/// What the person should do |seconds| after the power-cycle instruction, with the limits.
-std::string powerCycleLine(double seconds);
