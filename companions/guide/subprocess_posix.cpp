@@ -60,6 +60,12 @@ void catchInterruptions() {
   g_catching = true;
 }
 
+void requestInterruption() {
+  // The signal goes to the process: the guide's thread, the only one that lets it in, takes
+  // it just as the terminal's.
+  kill(getpid(), SIGINT);
+}
+
 bool wasInterrupted() {
   if (g_catching) {
     // Lets a pending stop signal in, and its handler run, then blocks them again.
