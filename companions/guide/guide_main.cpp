@@ -130,7 +130,7 @@ int guide(int argc, char** argv) {
   LinePrinter printer(stdout, noColour != nullptr && noColour[0] != '\0');
   std::unique_ptr<RunObserver> view;
   if (options.json) {
-    view = std::make_unique<JsonFeed>(stdout);
+    view = std::make_unique<JsonFeed>(jsonLinesSink(stdout));
   } else {
     view = std::make_unique<TerminalView>(
         &printer, options.settings.rehearse ? options.settings.scenario : std::string());

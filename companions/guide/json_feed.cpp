@@ -28,17 +28,17 @@ Json event(const ModuleInfo& module, const char* name, double seconds) {
   return object;
 }
 
-void send(std::FILE* out, const Json& object) {
-  // Text the tool printed need not be UTF-8: bytes that are not are replaced, not fatal.
-  std::string line = object.dump(-1, ' ', false, Json::error_handler_t::replace);
-  line += '\n';
-  std::fwrite(line.data(), 1, line.size(), out);
-  std::fflush(out);
-}
-
 }  // namespace
 
-void JsonFeed::moduleBegins(const ModuleInfo& /*module*/, double /*seconds*/) {}
+FeedSink jsonLinesSink(std::FILE* out) {
+  return [out](const Json& object) {
+    // Text the tool printed need not be UTF-8: bytes that are not are replaced, not fatal.
+    std::string line = object.dump(-1, ' ', false, Json::error_handler_t::replace);
+    line += '\n';
+    std::fwrite(line.data(), 1, line.size(), out);
+    std::fflush(out);
+  };
+}
 
 void JsonFeed::checked(const ModuleInfo& module, const PreflightResult& checks, bool /*refused*/,
                        double seconds) {
@@ -51,12 +51,9 @@ void JsonFeed::checked(const ModuleInfo& module, const PreflightResult& checks, 
       object["line"] = finding.line;
       object["column"] = finding.column;
     }
-    send(out_, object);
+    sink_(object);
   }
 }
-
-void JsonFeed::toolStarted(const ModuleInfo& /*module*/, const std::vector<std::string>& /*argv*/,
-                           double /*seconds*/) {}
 
 void JsonFeed::message(const ModuleInfo& module, const ToolMessage& message,
                        const ProgressFigures* progress) {
@@ -67,13 +64,13 @@ void JsonFeed::message(const ModuleInfo& module, const ToolMessage& message,
     case MessageKind::kClosing: {
       Json object = event(module, "narration", message.seconds);
       object["text"] = message.text;
-      send(out_, object);
+      sink_(object);
       return;
     }
     case MessageKind::kInstruction: {
       Json object = event(module, "instruction", message.seconds);
       object["text"] = message.text;
-      send(out_, object);
+      sink_(object);
       return;
     }
     case MessageKind::kError: {
@@ -82,7 +79,7 @@ void JsonFeed::message(const ModuleInfo& module, const ToolMessage& message,
       if (message.continuation) {
         object["continued"] = true;
       }
-      send(out_, object);
+      sink_(object);
       return;
     }
     case MessageKind::kProgress:
@@ -99,7 +96,7 @@ void JsonFeed::message(const ModuleInfo& module, const ToolMessage& message,
   object["seconds_left"] = progress != nullptr && progress->secondsLeft >= 0
                                ? Json(rounded(progress->secondsLeft, 10))
                                : Json(nullptr);
-  send(out_, object);
+  sink_(object);
 }
 
 void JsonFeed::toolError(const ModuleInfo& /*module*/, const std::string& line,
@@ -108,10 +105,21 @@ void JsonFeed::toolError(const ModuleInfo& /*module*/, const std::string& line,
   std::fprintf(stderr, "%s\n", line.c_str());
 }
 
-void JsonFeed::tick(const ModuleInfo& /*module*/, Stage /*stage*/,
-                    const ProgressFigures* /*progress*/, double /*seconds*/) {}
-
-void JsonFeed::interrupting(const ModuleInfo& /*module*/, Stage /*stage*/, double /*seconds*/) {}
+void JsonFeed::powerCycle(const ModuleInfo& module, const PowerCycleStep& step, double seconds) {
+  static const char* const kPhases[] = {"asked", "hand-off", "hand-on"};
+  static const char* const kSources[] = {"bus", "virtual-hand", "clock"};
+  Json object = event(module, "power-cycle", seconds);
+  object["phase"] = kPhases[step.phase];
+  object["source"] = kSources[step.source];
+  if (step.phase == PowerCycleStep::kAsked) {
+    object["off_by_s"] =
+        step.offBySeconds >= 0 ? Json(rounded(step.offBySeconds, 10)) : Json(nullptr);
+  }
+  if (step.phase != PowerCycleStep::kHandOn) {
+    object["on_by_s"] = step.onBySeconds >= 0 ? Json(rounded(step.onBySeconds, 10)) : Json(nullptr);
+  }
+  sink_(object);
+}
 
 void JsonFeed::moduleEnds(const ModuleInfo& module, const ModuleOutcome& outcome, double seconds) {
   Json object = event(module, "end", seconds);
@@ -119,8 +127,5 @@ void JsonFeed::moduleEnds(const ModuleInfo& module, const ModuleOutcome& outcome
   object["seconds"] = rounded(outcome.seconds, 1000);
   object["outcome"] = resultName(outcome.result);
   object["stage"] = stageName(outcome.stage);
-  send(out_, object);
+  sink_(object);
 }
-
-void JsonFeed::sequenceEnds(const std::vector<ModuleInfo>& /*modules*/,
-                            const std::vector<ModuleOutcome>& /*outcomes*/, double /*seconds*/) {}

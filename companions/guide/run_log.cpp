@@ -136,9 +136,6 @@ void RunLog::toolError(const ModuleInfo& /*module*/, const std::string& text, do
   line(seconds, "err " + text);
 }
 
-void RunLog::tick(const ModuleInfo& /*module*/, Stage /*stage*/,
-                  const ProgressFigures* /*progress*/, double /*seconds*/) {}
-
 void RunLog::interrupting(const ModuleInfo& /*module*/, Stage stage, double seconds) {
   line(seconds, std::string("interrupted by the person during stage ") + stageName(stage) +
                     "; passed on to the tool");

@@ -32,8 +32,6 @@ class RunLog : public RunObserver {
   void message(const ModuleInfo& module, const ToolMessage& message,
                const ProgressFigures* progress) override;
   void toolError(const ModuleInfo& module, const std::string& line, double seconds) override;
-  void tick(const ModuleInfo& module, Stage stage, const ProgressFigures* progress,
-            double seconds) override;
   void interrupting(const ModuleInfo& module, Stage stage, double seconds) override;
   void moduleEnds(const ModuleInfo& module, const ModuleOutcome& outcome, double seconds) override;
   void sequenceEnds(const std::vector<ModuleInfo>& modules,

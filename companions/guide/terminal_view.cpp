@@ -127,9 +127,6 @@ void TerminalView::checked(const ModuleInfo& /*module*/, const PreflightResult& 
   }
 }
 
-void TerminalView::toolStarted(const ModuleInfo& /*module*/,
-                               const std::vector<std::string>& /*argv*/, double /*seconds*/) {}
-
 void TerminalView::message(const ModuleInfo& /*module*/, const ToolMessage& message,
                            const ProgressFigures* progress) {
   switch (message.kind) {

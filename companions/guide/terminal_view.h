@@ -17,8 +17,6 @@ class TerminalView : public RunObserver {
   void moduleBegins(const ModuleInfo& module, double seconds) override;
   void checked(const ModuleInfo& module, const PreflightResult& checks, bool refused,
                double seconds) override;
-  void toolStarted(const ModuleInfo& module, const std::vector<std::string>& argv,
-                   double seconds) override;
   void message(const ModuleInfo& module, const ToolMessage& message,
                const ProgressFigures* progress) override;
   void toolError(const ModuleInfo& module, const std::string& line, double seconds) override;
