@@ -24,6 +24,9 @@ class RunLog : public RunObserver {
   /// The file that could not be opened, when one could not; empty while all is well.
   const std::string& failedPath() const { return failedPath_; }
 
+  /// Adds |text| to the current module's log, as said at |seconds|.
+  void note(double seconds, const std::string& text) { line(seconds, text); }
+
   void moduleBegins(const ModuleInfo& module, double seconds) override;
   void checked(const ModuleInfo& module, const PreflightResult& checks, bool refused,
                double seconds) override;

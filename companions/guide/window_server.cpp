@@ -33,6 +33,9 @@ constexpr auto kRequestTime = std::chrono::seconds(20);
 // Connections served at once; more are closed as they come.
 constexpr int kMaxConnections = 64;
 
+// Beast's views as the standard library's.
+std::string_view view(beast::string_view text) { return {text.data(), text.size()}; }
+
 // The number in |query|'s |key|=..., or |fallback|.
 size_t queryNumber(std::string_view query, std::string_view key, size_t fallback) {
   size_t at = 0;
@@ -116,7 +119,7 @@ class Connection : public std::enable_shared_from_this<Connection> {
     const auto& request = parser_->get();
     WindowRequest asked;
     asked.method = std::string(request.method_string());
-    std::string_view target = request.target();
+    std::string_view target = view(request.target());
     size_t question = target.find('?');
     asked.path = std::string(target.substr(0, question));
     query_ = question == std::string_view::npos ? std::string() : std::string(target.substr(question + 1));
@@ -214,7 +217,7 @@ class Connection : public std::enable_shared_from_this<Connection> {
     } else if (path_ == "/module") {
       const auto& request = parser_->get();
       done = session.upload(page_, std::string(request["X-Window-Node"]),
-                            uploadedName(request["X-Window-Name"]), request.body(), &why);
+                            uploadedName(view(request["X-Window-Name"])), request.body(), &why);
     } else if (path_ == "/module/remove") {
       done = session.removeModule(page_, queryNumber(query_, "index", SIZE_MAX), &why);
     } else if (path_ == "/leave") {
@@ -243,11 +246,11 @@ class Connection : public std::enable_shared_from_this<Connection> {
     answered_ = true;
     response_.result(status);
     response_.version(11);
-    response_.set(http::field::content_type, type);
+    response_.set(http::field::content_type, beast::string_view(type.data(), type.size()));
     response_.set(http::field::cache_control, "no-store");
     response_.set("X-Frame-Options", "DENY");
     response_.set("X-Content-Type-Options", "nosniff");
-    response_.set(http::field::content_security_policy,
+    response_.set("Content-Security-Policy",
                   "default-src 'self'; frame-ancestors 'none'");
     response_.set("Referrer-Policy", "no-referrer");
     response_.set(http::field::connection, "close");
