@@ -1,14 +1,18 @@
 #include "json_feed.h"
 
 #include <cmath>
-#include <nlohmann/json.hpp>
 #include <string>
 
 #include "findings_output.h"
+#include "troubleshooting.h"
 
 namespace {
 
 using Json = nlohmann::ordered_json;
+
+// The feed's version: 2 since the end's stage stopped reading "ended" after the closing line
+// and whole-file findings stopped carrying a column.
+constexpr int kFeedVersion = 2;
 
 // Times and rates to the millisecond, or to the hundredth: more digits would only be noise.
 double rounded(double value, double scale) {
@@ -17,7 +21,7 @@ double rounded(double value, double scale) {
 
 Json event(const ModuleInfo& module, const char* name, double seconds) {
   Json object;
-  object["v"] = 1;
+  object["v"] = kFeedVersion;
   object["t"] = rounded(seconds, 1000);
   if (module.node != 0) {
     object["module"] = module.node;
@@ -26,6 +30,10 @@ Json event(const ModuleInfo& module, const char* name, double seconds) {
   }
   object["event"] = name;
   return object;
+}
+
+Json textOrNull(const std::string& text) {
+  return text.empty() ? Json(nullptr) : Json(text);
 }
 
 }  // namespace
@@ -40,6 +48,18 @@ FeedSink jsonLinesSink(std::FILE* out) {
   };
 }
 
+void JsonFeed::moduleBegins(const ModuleInfo& module, double seconds) {
+  Json object = event(module, "module", seconds);
+  object["index"] = module.index;
+  object["count"] = module.count;
+  object["typed"] = module.nodeText;
+  object["node"] = module.node != 0 ? Json(module.node) : Json(nullptr);
+  object["file"] = module.path;
+  object["rehearsal"] = textOrNull(module.rehearsal);
+  object["log"] = textOrNull(module.logPath);
+  sink_(object);
+}
+
 void JsonFeed::checked(const ModuleInfo& module, const PreflightResult& checks, bool /*refused*/,
                        double seconds) {
   for (const Finding& finding : checks.findings) {
@@ -47,10 +67,22 @@ void JsonFeed::checked(const ModuleInfo& module, const PreflightResult& checks, 
     object["severity"] = severityName(finding.severity);
     object["topic"] = finding.topic;
     object["text"] = finding.text;
+    // A place in the file only: a finding about the whole file has neither.
     if (finding.line > 0) {
       object["line"] = finding.line;
-      object["column"] = finding.column;
+      if (finding.column > 0) {
+        object["column"] = finding.column;
+      }
     }
+    sink_(object);
+  }
+  if (checks.haveSummary) {
+    const ImageSummary& summary = checks.summary;
+    Json object = event(module, "summary", seconds);
+    object["records"] = summary.dataRecords + summary.terminationRecords + summary.symbolRecords;
+    object["data_bytes"] = summary.dataBytes;
+    object["characters"] = summary.payloadChars;
+    object["estimated_s"] = rounded(summary.estimatedSeconds, 10);
     sink_(object);
   }
 }
@@ -78,6 +110,17 @@ void JsonFeed::message(const ModuleInfo& module, const ToolMessage& message,
       object["text"] = message.text;
       if (message.continuation) {
         object["continued"] = true;
+      } else {
+        // What the view shows after the error: what it means, its causes and what to do.
+        const Trouble* trouble = findTrouble(message.raw);
+        object["meaning"] = trouble != nullptr ? Json(trouble->meaning) : Json(nullptr);
+        Json causes = Json::array();
+        if (trouble != nullptr) {
+          for (const Cause& cause : causesFor(*trouble, thisPlatform())) {
+            causes.push_back(Json{{"cause", cause.what}, {"remedy", cause.todo}});
+          }
+        }
+        object["causes"] = causes;
       }
       sink_(object);
       return;
@@ -90,6 +133,8 @@ void JsonFeed::message(const ModuleInfo& module, const ToolMessage& message,
   const auto known = [](auto value) { return value >= 0 ? Json(value) : Json(nullptr); };
   object["line"] = progress != nullptr ? known(progress->line) : Json(nullptr);
   object["characters"] = progress != nullptr ? known(progress->characters) : Json(nullptr);
+  object["total_characters"] =
+      progress != nullptr ? known(progress->totalCharacters) : Json(nullptr);
   object["characters_per_second"] = progress != nullptr && progress->charsPerSecond >= 0
                                         ? Json(rounded(progress->charsPerSecond, 1))
                                         : Json(nullptr);
@@ -121,11 +166,21 @@ void JsonFeed::powerCycle(const ModuleInfo& module, const PowerCycleStep& step, 
   sink_(object);
 }
 
+void JsonFeed::interrupting(const ModuleInfo& module, Stage stage, double seconds) {
+  Json object = event(module, "interrupting", seconds);
+  object["stage"] = stageName(stage);
+  sink_(object);
+}
+
 void JsonFeed::moduleEnds(const ModuleInfo& module, const ModuleOutcome& outcome, double seconds) {
   Json object = event(module, "end", seconds);
   object["status"] = outcome.haveStatus ? Json(outcome.status) : Json(nullptr);
   object["seconds"] = rounded(outcome.seconds, 1000);
   object["outcome"] = resultName(outcome.result);
   object["stage"] = stageName(outcome.stage);
+  object["touched"] = touchedName(outcome.touched);
+  object["meaning"] = outcomeMeaning(module, outcome);
+  object["overridden"] = outcome.overridden;
+  object["log"] = textOrNull(module.logPath);
   sink_(object);
 }

@@ -19,12 +19,14 @@ class JsonFeed : public RunObserver {
  public:
   explicit JsonFeed(FeedSink sink) : sink_(std::move(sink)) {}
 
+  void moduleBegins(const ModuleInfo& module, double seconds) override;
   void checked(const ModuleInfo& module, const PreflightResult& checks, bool refused,
                double seconds) override;
   void message(const ModuleInfo& module, const ToolMessage& message,
                const ProgressFigures* progress) override;
   void toolError(const ModuleInfo& module, const std::string& line, double seconds) override;
   void powerCycle(const ModuleInfo& module, const PowerCycleStep& step, double seconds) override;
+  void interrupting(const ModuleInfo& module, Stage stage, double seconds) override;
   void moduleEnds(const ModuleInfo& module, const ModuleOutcome& outcome, double seconds) override;
 
  private:

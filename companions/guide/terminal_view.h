@@ -14,6 +14,9 @@ class TerminalView : public RunObserver {
   explicit TerminalView(LinePrinter* printer, std::string rehearsal)
       : printer_(printer), rehearsal_(std::move(rehearsal)) {}
 
+  /// The command that flashes the modules not done, shown when the sequence stops.
+  void setCommandForRest(std::string command) { commandForRest_ = std::move(command); }
+
   void moduleBegins(const ModuleInfo& module, double seconds) override;
   void checked(const ModuleInfo& module, const PreflightResult& checks, bool refused,
                double seconds) override;
@@ -37,8 +40,11 @@ class TerminalView : public RunObserver {
   double instructionAt_ = -1;  // when the person was asked to power-cycle; <0 when not waiting
   int plainWaitShown_ = 0;     // plain mode: the last 10 s mark of the wait printed
   bool downloading_ = false;
-  double lastDrawn_ = -1;     // when the live line was last drawn
-  int plainTenthShown_ = -1;  // plain mode: the last tenth of the download printed
+  double lastDrawn_ = -1;      // when the live line was last drawn
+  int plainTenthShown_ = -1;   // plain mode: the last tenth of the download printed
+  bool previousDone_ = false;  // the module before this one was done
+  std::string previousLabel_;
+  std::string commandForRest_;
 };
 
 /// The progress bar line: bar, percentage, line, characters, pace and time left.
