@@ -29,11 +29,16 @@ constexpr int kRefusedStatus = 1;
 constexpr int kInterruptedStatus = 130;
 constexpr int kCannotServeStatus = 3;
 
+// As the terminal guide's: 130 when the person stopped it, else the tool's own failure
+// status, else 1.
 int statusOf(const ModuleOutcome& outcome) {
+  if (outcome.result == Result::kInterrupted) {
+    return kInterruptedStatus;
+  }
   if (outcome.haveStatus && outcome.status != 0) {
     return outcome.status;
   }
-  return outcome.result == Result::kInterrupted ? kInterruptedStatus : kRefusedStatus;
+  return kRefusedStatus;
 }
 
 WindowModule fromCommandLine(const std::string& nodeText, const std::string& path) {
@@ -48,7 +53,8 @@ WindowModule fromCommandLine(const std::string& nodeText, const std::string& pat
   return module;
 }
 
-ModuleInfo infoOf(const WindowModule& module, size_t index, size_t count) {
+ModuleInfo infoOf(const WindowModule& module, size_t index, size_t count,
+                  const GuideSettings& settings) {
   ModuleInfo info;
   info.index = static_cast<int>(index);
   info.count = static_cast<int>(count);
@@ -56,6 +62,9 @@ ModuleInfo infoOf(const WindowModule& module, size_t index, size_t count) {
   info.path = module.path;
   info.node = module.node;
   info.name = module.name;
+  if (settings.rehearse) {
+    info.rehearsal = settings.scenario;
+  }
   return info;
 }
 
@@ -184,7 +193,7 @@ int runWindow(const WindowOptions& options) {
     session.setPhase(WindowPhase::kRunning);
     std::vector<ModuleInfo> infos;
     for (size_t i = 0; i < modules.size(); ++i) {
-      infos.push_back(infoOf(modules[i], i, modules.size()));
+      infos.push_back(infoOf(modules[i], i, modules.size(), options.settings));
     }
     bool stopped = false;
     for (size_t i = first; i < modules.size(); ++i) {
@@ -194,12 +203,37 @@ int runWindow(const WindowOptions& options) {
       if (stopped || wasInterrupted()) {
         // The first failure stops the sequence: the rest are left as they are.
         outcomes[i] = ModuleOutcome();
+        outcomes[i].reason = "the sequence stopped at an earlier module";
         for (RunObserver* observer : observers) {
           observer->moduleEnds(infos[i], outcomes[i], clock.now());
         }
         continue;
       }
-      outcomes[i] = runModule(infos[i], options.settings, clock, observers);
+      // The file once more, as the guide checks it before a module's turn: it may have changed
+      // since the page showed its checks.
+      PreflightResult fileChecks = checkNodeAndImage(infos[i].nodeText, infos[i].path);
+      if (hasProblem(fileChecks)) {
+        outcomes[i] = refuseModule(infos[i], fileChecks, clock, observers);
+        stopped = true;
+        continue;
+      }
+      if (log != nullptr) {
+        std::string reason;
+        if (!log->open(infos[i], clock.now(), &reason)) {
+          // No module starts without its log unless the person asked for none.
+          outcomes[i] = ModuleOutcome();
+          outcomes[i].result = Result::kNotStarted;
+          outcomes[i].reason = reason + "; start the guide with another --log, or --no-log";
+          for (RunObserver* observer : observers) {
+            observer->moduleBegins(infos[i], clock.now());
+            observer->moduleEnds(infos[i], outcomes[i], clock.now());
+          }
+          stopped = true;
+          continue;
+        }
+        infos[i].logPath = log->path();
+      }
+      outcomes[i] = runModule(infos[i], fileChecks, options.settings, clock, observers);
       stopped = outcomes[i].result != Result::kDone;
     }
     for (RunObserver* observer : observers) {
@@ -242,10 +276,6 @@ int runWindow(const WindowOptions& options) {
   }
   session.setPhase(WindowPhase::kEnded);
   server.stop();
-  if (log != nullptr && !log->failedPath().empty()) {
-    std::fprintf(stderr, "nodletflash-guide: could not write the log %s\n",
-                 log->failedPath().c_str());
-  }
   if (!folder.empty()) {
     removePrivateFolder(folder);
   }

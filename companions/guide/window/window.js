@@ -99,7 +99,7 @@ function apply(entry) {
       break;
     case 'error':
       if (entry.text !== undefined) row.errors.push(entry.text);
-      if (entry.causes || entry.remedies || entry.meaning) row.errorInfo = entry;
+      if (!entry.continued) row.errorInfo = entry;
       break;
     case 'interrupting':
       row.interrupting = true;
@@ -306,7 +306,8 @@ function renderDownload(row, module) {
   $('download-module').textContent = labelOf(module);
   const progress = row.progress;
   const summary = row.summary || module.summary;
-  const total = summary ? summary.characters : null;
+  const total = progress && typeof progress.total_characters === 'number'
+    ? progress.total_characters : summary ? summary.characters : null;
   let fraction = progress ? progress.percent / 100 : 0;
   let count = progress ? `${progress.percent.toFixed(0)} %` : 'starting';
   if (progress && typeof progress.characters === 'number' && typeof total === 'number' && total > 0) {
@@ -372,19 +373,23 @@ function renderVerdict(row, module) {
   $('failure-touched').textContent = end.touched && touchedWords[end.touched]
     ? touchedWords[end.touched] : '';
   const info = row.errorInfo || {};
-  fillList('failure-causes', 'causes-head', info.causes);
-  fillList('failure-remedies', 'remedies-head', info.remedies);
+  $('failure-error-meaning').textContent = typeof info.meaning === 'string' ? info.meaning : '';
+  fillCauses(Array.isArray(info.causes) ? info.causes : []);
   const retry = $('retry');
   retry.hidden = !(phase === 'stopped' && (row.state === 'failed' || row.state === 'refused'));
   retry.disabled = !model.driving;
 }
 
-function fillList(listId, headId, items) {
-  const list = $(listId);
+function fillCauses(causes) {
+  const list = $('failure-causes');
   list.replaceChildren();
-  const texts = Array.isArray(items) ? items : [];
-  for (const item of texts) list.appendChild(el('li', item));
-  $(headId).hidden = texts.length === 0;
+  for (const cause of causes) {
+    const item = el('li');
+    item.appendChild(el('p', cause.cause, 'cause'));
+    item.appendChild(el('p', `What to do: ${cause.remedy}`, 'remedy'));
+    list.appendChild(item);
+  }
+  $('causes-head').hidden = causes.length === 0;
 }
 
 function renderControls() {
@@ -407,7 +412,10 @@ function renderControls() {
     $('rehearsal').textContent = `Rehearsal with the virtual hand (scenario ${state.rehearsal}): no real hand is touched.`;
   }
   $('watching').hidden = model.driving || model.ended;
-  $('log-path').textContent = state && state.log ? `Log file: ${state.log}` : 'No log is kept (--no-log).';
+  const row = model.current >= 0 ? model.rows[model.current] : null;
+  const logFile = row && row.moduleEvent && row.moduleEvent.log ? row.moduleEvent.log
+    : state && state.log;
+  $('log-path').textContent = logFile ? `Log file: ${logFile}` : 'No log is kept (--no-log).';
 }
 
 function renderConnection() {
