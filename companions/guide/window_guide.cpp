@@ -163,7 +163,8 @@ int runWindow(const WindowOptions& options) {
   WindowLines lines(&session);
   std::unique_ptr<RunLog> log;
   std::unique_ptr<WindowLogNotes> notes;
-  std::vector<RunObserver*> observers{&feed, &lines};
+  // The row first, then what the feed says of it.
+  std::vector<RunObserver*> observers{&lines, &feed};
   if (!options.noLog) {
     log = std::make_unique<RunLog>(options.logPath, wallStart);
     notes = std::make_unique<WindowLogNotes>(log.get(), &session);
