@@ -6,7 +6,9 @@
 
 namespace {
 
-constexpr std::array<std::string_view, 3> kPageFiles = {"/", "/window.js", "/window.css"};
+// With the icon a browser asks for on its own, which the page does not have.
+constexpr std::array<std::string_view, 4> kPageFiles = {"/", "/window.js", "/window.css",
+                                                        "/favicon.ico"};
 constexpr std::array<std::string_view, 7> kActions = {
     "/start", "/cancel", "/retry", "/close", "/module", "/module/remove", "/leave"};
 

@@ -360,14 +360,16 @@ void WindowServer::stop() {
   if (!state.thread.joinable()) {
     return;
   }
+  // The pages' last answer, that the guide is ending, goes out before the end: a page between
+  // two questions would otherwise only find the guide gone.
+  state.session->awaitEndRead(2000);
   asio::post(state.io, [shared = state_.get()] {
     shared->stopping = true;
     beast::error_code ignored;
     shared->acceptor.close(ignored);
     shared->wakeWaiting();
   });
-  // The waiting pages' answers, with the guide's last state, go out before the end.
-  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));
   state.session->onChange(nullptr);
   state.io.stop();
   state.thread.join();

@@ -212,7 +212,16 @@ WindowReading WindowSession::read(size_t after, unsigned version, const std::str
   reading.body["driving"] = driving;
   reading.body["now"] = now;
   reading.body["state"] = stateLocked();
+  if (phase_ == WindowPhase::kEnded) {
+    endWasRead_ = true;
+    endRead_.notify_all();
+  }
   return reading;
+}
+
+void WindowSession::awaitEndRead(int timeoutMs) {
+  std::unique_lock lock(mutex_);
+  endRead_.wait_for(lock, std::chrono::milliseconds(timeoutMs), [this] { return endWasRead_; });
 }
 
 bool WindowSession::ask(const std::string& page, WindowAction action, std::string* why) {

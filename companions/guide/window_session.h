@@ -86,6 +86,8 @@ class WindowSession {
   void refused(const char* why);
   /// The refusals not yet noted in the log, as a sentence; empty when there are none.
   std::string takeRefusalNote();
+  /// Waits up to |timeoutMs| for a page to have read that the guide is ending.
+  void awaitEndRead(int timeoutMs);
   /// Called whenever there is something new to read, from the thread that made it.
   void onChange(std::function<void()> wake);
 
@@ -112,6 +114,8 @@ class WindowSession {
   int refusedUnnoted_ = 0;
   std::string refusedKinds_;
   std::function<void()> wake_;
+  std::condition_variable endRead_;
+  bool endWasRead_ = false;
 };
 
 /// The largest file the page may upload.

@@ -586,6 +586,7 @@ async function follow() {
       }
       render();
     } catch (error) {
+      console.error(`the guide could not be read: ${error}`);
       model.connected = false;
       render();
       await new Promise((resolve) => setTimeout(resolve, 1000));
