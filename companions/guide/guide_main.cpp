@@ -137,8 +137,9 @@ int parseCommandLine(int argc, char** argv, GuideOptions* out) {
                "choose them there");
   app.add_flag("--no-browser", options.noBrowser,
                "with --window: only print the page's address, do not open a browser");
-  CLI::Option* modules = app.add_option(
-      "modules", options.pairs, "the modules: pairs of a node number (11 to 14) and a firmware file");
+  CLI::Option* modules =
+      app.add_option("modules", options.pairs,
+                     "the modules: pairs of a node number (11 to 14) and a firmware file");
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& error) {
@@ -152,7 +153,8 @@ int parseCommandLine(int argc, char** argv, GuideOptions* out) {
     return kUsageStatus;
   }
   if ((options.window && options.json) || (options.noBrowser && !options.window)) {
-    std::fprintf(stderr, "nodletflash-guide: --no-browser goes with --window, which excludes --json\n");
+    std::fprintf(stderr,
+                 "nodletflash-guide: --no-browser goes with --window, which excludes --json\n");
     return kUsageStatus;
   }
   if (options.pairs.size() % 2 != 0) {

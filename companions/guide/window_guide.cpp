@@ -133,8 +133,7 @@ int runWindow(const WindowOptions& options) {
   std::string error;
   bool picking = options.pairs.empty();
   if (picking && !makePrivateFolder(&folder, &error)) {
-    std::fprintf(stderr, "nodletflash-guide: no folder for the page's files: %s\n",
-                 error.c_str());
+    std::fprintf(stderr, "nodletflash-guide: no folder for the page's files: %s\n", error.c_str());
     return kCannotServeStatus;
   }
   WindowSession session(picking, folder,
@@ -145,7 +144,8 @@ int runWindow(const WindowOptions& options) {
   session.setLog(logPlace(options));
 
   WindowServer server;
-  if (!server.start(&session, token, [&clock] { return clock.now(); }, &error)) {
+  if (!server.start(
+          &session, token, [&clock] { return clock.now(); }, &error)) {
     std::fprintf(stderr, "nodletflash-guide: %s\n", error.c_str());
     removePrivateFolder(folder);
     return kCannotServeStatus;
@@ -155,8 +155,7 @@ int runWindow(const WindowOptions& options) {
   std::printf("%s\n", url.c_str());
   std::fflush(stdout);
   if (options.openBrowser && !openInBrowser(url, &error)) {
-    std::fprintf(stderr, "nodletflash-guide: %s; open the address above yourself\n",
-                 error.c_str());
+    std::fprintf(stderr, "nodletflash-guide: %s; open the address above yourself\n", error.c_str());
   }
 
   JsonFeed feed([&session](const Json& event) { session.publish(event); });

@@ -68,8 +68,7 @@ bool openInBrowser(const std::string& url, std::string* error) {
   }
   if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
     *error = "xdg-open could not open a browser (status " +
-             std::to_string(WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status)) +
-             ")";
+             std::to_string(WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status)) + ")";
     return false;
   }
   return true;

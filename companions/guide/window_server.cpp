@@ -1,12 +1,12 @@
 #include "window_server.h"
 
+#include <array>
 #include <boost/asio/io_context.hpp>
 #include <boost/asio/ip/tcp.hpp>
 #include <boost/asio/post.hpp>
 #include <boost/asio/steady_timer.hpp>
 #include <boost/beast/core.hpp>
 #include <boost/beast/http.hpp>
-#include <array>
 #include <chrono>
 #include <cstdint>
 #include <optional>
@@ -34,7 +34,9 @@ constexpr auto kRequestTime = std::chrono::seconds(20);
 constexpr int kMaxConnections = 64;
 
 // Beast's views as the standard library's.
-std::string_view view(beast::string_view text) { return {text.data(), text.size()}; }
+std::string_view view(beast::string_view text) {
+  return {text.data(), text.size()};
+}
 
 // The number in |query|'s |key|=..., or |fallback|.
 size_t queryNumber(std::string_view query, std::string_view key, size_t fallback) {
@@ -42,8 +44,7 @@ size_t queryNumber(std::string_view query, std::string_view key, size_t fallback
   while (at < query.size()) {
     size_t end = query.find('&', at);
     std::string_view pair = query.substr(at, end == std::string_view::npos ? end : end - at);
-    if (pair.size() > key.size() && pair.substr(0, key.size()) == key &&
-        pair[key.size()] == '=') {
+    if (pair.size() > key.size() && pair.substr(0, key.size()) == key && pair[key.size()] == '=') {
       std::string_view digits = pair.substr(key.size() + 1);
       if (digits.empty() || digits.size() > 9) {
         return fallback;
@@ -102,10 +103,9 @@ class Connection : public std::enable_shared_from_this<Connection> {
     parser_->header_limit(16 * 1024);
     parser_->body_limit(kMaxUploadBytes);
     stream_.expires_after(kRequestTime);
-    http::async_read_header(stream_, buffer_, *parser_,
-                            [self = shared_from_this()](beast::error_code error, size_t) {
-                              self->onHeader(error);
-                            });
+    http::async_read_header(
+        stream_, buffer_, *parser_,
+        [self = shared_from_this()](beast::error_code error, size_t) { self->onHeader(error); });
   }
 
   /// Something new to read, or the server stops: a waiting question is answered now.
@@ -122,7 +122,8 @@ class Connection : public std::enable_shared_from_this<Connection> {
     std::string_view target = view(request.target());
     size_t question = target.find('?');
     asked.path = std::string(target.substr(0, question));
-    query_ = question == std::string_view::npos ? std::string() : std::string(target.substr(question + 1));
+    query_ = question == std::string_view::npos ? std::string()
+                                                : std::string(target.substr(question + 1));
     asked.host = std::string(request[http::field::host]);
     asked.origin = std::string(request[http::field::origin]);
     asked.token = std::string(request["X-Window-Token"]);
@@ -137,8 +138,9 @@ class Connection : public std::enable_shared_from_this<Connection> {
     }
     if (request.has_content_length() && parser_->content_length().value_or(0) > kMaxUploadBytes) {
       answer(http::status::payload_too_large, "application/json",
-             Json{{"error", "the file is larger than 4 MiB: it cannot be a firmware file for the "
-                            "hand"}}
+             Json{{"error",
+                   "the file is larger than 4 MiB: it cannot be a firmware file for the "
+                   "hand"}}
                  .dump(),
              true);
       return;
@@ -152,8 +154,9 @@ class Connection : public std::enable_shared_from_this<Connection> {
   void onBody(beast::error_code error) {
     if (error == http::error::body_limit) {
       answer(http::status::payload_too_large, "application/json",
-             Json{{"error", "the file is larger than 4 MiB: it cannot be a firmware file for the "
-                            "hand"}}
+             Json{{"error",
+                   "the file is larger than 4 MiB: it cannot be a firmware file for the "
+                   "hand"}}
                  .dump(),
              true);
       return;
@@ -235,8 +238,8 @@ class Connection : public std::enable_shared_from_this<Connection> {
   }
 
   void answerJson(http::status status, const Json& body) {
-    answer(status, "application/json",
-           body.dump(-1, ' ', false, Json::error_handler_t::replace), false);
+    answer(status, "application/json", body.dump(-1, ' ', false, Json::error_handler_t::replace),
+           false);
   }
 
   void answer(http::status status, std::string_view type, std::string body, bool drain) {
@@ -250,8 +253,7 @@ class Connection : public std::enable_shared_from_this<Connection> {
     response_.set(http::field::cache_control, "no-store");
     response_.set("X-Frame-Options", "DENY");
     response_.set("X-Content-Type-Options", "nosniff");
-    response_.set("Content-Security-Policy",
-                  "default-src 'self'; frame-ancestors 'none'");
+    response_.set("Content-Security-Policy", "default-src 'self'; frame-ancestors 'none'");
     response_.set("Referrer-Policy", "no-referrer");
     response_.set(http::field::connection, "close");
     response_.body() = std::move(body);
@@ -320,7 +322,9 @@ void WindowServerState::wakeWaiting() {
 
 WindowServer::WindowServer() : state_(std::make_unique<WindowServerState>()) {}
 
-WindowServer::~WindowServer() { stop(); }
+WindowServer::~WindowServer() {
+  stop();
+}
 
 bool WindowServer::start(WindowSession* session, const std::string& token,
                          std::function<double()> clock, std::string* error) {
@@ -353,7 +357,9 @@ bool WindowServer::start(WindowSession* session, const std::string& token,
   return true;
 }
 
-int WindowServer::port() const { return state_->port; }
+int WindowServer::port() const {
+  return state_->port;
+}
 
 void WindowServer::stop() {
   WindowServerState& state = *state_;

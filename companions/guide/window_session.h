@@ -75,8 +75,8 @@ class WindowSession {
   /// The driving page asks for |action|; false with |why| when it may not now.
   bool ask(const std::string& page, WindowAction action, std::string* why);
   /// A file the driving page uploaded for node |nodeText|; false with |why| when refused.
-  bool upload(const std::string& page, const std::string& nodeText,
-              const std::string& originalName, const std::string& bytes, std::string* why);
+  bool upload(const std::string& page, const std::string& nodeText, const std::string& originalName,
+              const std::string& bytes, std::string* why);
   bool removeModule(const std::string& page, size_t index, std::string* why);
   /// The page has gone (closed, reloaded): another may drive.
   void leave(const std::string& page);

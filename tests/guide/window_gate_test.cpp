@@ -15,8 +15,8 @@ TEST(WindowGateTest, ThePageItselfNeedsOnlyOurHost) {
   EXPECT_EQ(kGate.admit(asked("GET", "/")), Refusal::kAdmitted);
   EXPECT_EQ(kGate.admit(asked("GET", "/window.js")), Refusal::kAdmitted);
   WindowRequest rebound = asked("GET", "/");
-  for (const char* host : {"localhost:5000", "127.0.0.1:5001", "127.0.0.1", "evil.example:5000",
-                           ""}) {
+  for (const char* host :
+       {"localhost:5000", "127.0.0.1:5001", "127.0.0.1", "evil.example:5000", ""}) {
     rebound.host = host;
     EXPECT_EQ(kGate.admit(rebound), Refusal::kForeignHost) << host;
   }

@@ -11,11 +11,12 @@ namespace {
 class WindowSessionTest : public testing::Test {
  protected:
   void SetUp() override {
-    folder_ = (std::filesystem::temp_directory_path() /
-               ("window-session-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) +
-                "-" + ::testing::UnitTest::GetInstance()->current_test_info()->name()))
-                  .string() +
-              "/";
+    folder_ =
+        (std::filesystem::temp_directory_path() /
+         ("window-session-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) +
+          "-" + ::testing::UnitTest::GetInstance()->current_test_info()->name()))
+            .string() +
+        "/";
     std::filesystem::create_directories(folder_);
   }
   void TearDown() override { std::filesystem::remove_all(folder_); }
