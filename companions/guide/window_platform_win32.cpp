@@ -29,9 +29,9 @@ bool randomHex(int bytes, std::string* hex) {
   }
   static const char kDigits[] = "0123456789abcdef";
   hex->clear();
-  for (unsigned char byte : buffer) {
-    *hex += kDigits[byte >> 4];
-    *hex += kDigits[byte & 0xf];
+  for (unsigned char value : buffer) {
+    *hex += kDigits[value >> 4];
+    *hex += kDigits[value & 0xf];
   }
   return true;
 }
