@@ -302,11 +302,13 @@ PreflightResult checkNodeAndImage(const std::string& nodeText, const std::string
   limitProblems(&fileFindings);
   bool problems = std::any_of(fileFindings.begin(), fileFindings.end(),
                               [](const Finding& f) { return f.severity == Severity::kProblem; });
-  result.findings.push_back(Finding{
-      Severity::kOk, "file",
-      path + ": " + std::to_string(image.size) + " bytes, " + std::to_string(image.lineCount) +
-          (image.lineCount == 1 ? " line" : " lines") + "; the tool loads it",
-      0, 0});
+  // People count records; the tool's line count (an empty last line included) is its own.
+  int records = summary.dataRecords + summary.terminationRecords + summary.symbolRecords;
+  result.findings.push_back(
+      Finding{Severity::kOk, "file",
+              path + ": " + std::to_string(image.size) + " bytes, " + std::to_string(records) +
+                  (records == 1 ? " record" : " records") + "; the tool loads it",
+              0, 0});
   result.findings.insert(result.findings.end(), fileFindings.begin(), fileFindings.end());
   if (!problems) {
     result.findings.push_back(Finding{Severity::kOk, "record", "every record is sound", 0, 0});

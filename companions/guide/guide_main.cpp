@@ -16,6 +16,7 @@
 #include "line_printer.h"
 #include "module_run.h"
 #include "run_log.h"
+#include "scenario.h"
 #include "subprocess.h"
 #include "terminal_view.h"
 
@@ -28,20 +29,58 @@ struct GuideOptions {
   std::string logPath;
   bool noLog = false;
   std::vector<std::string> pairs;
+  std::vector<std::string> words;  // the command line as typed, less the modules
 };
 
-// The exit status of a module that did not end with one of the tool's own.
+// The guide's exit statuses: 0 when every module is done; the tool's own status when it
+// failed; 1 when a module was refused or could not be started; 2 for a wrong command line;
+// 130 when the person stopped the guide.
 constexpr int kRefusedStatus = 1;
+constexpr int kUsageStatus = 2;
 constexpr int kInterruptedStatus = 130;
 
 int statusOf(const ModuleOutcome& outcome) {
+  if (outcome.result == Result::kInterrupted) {
+    return kInterruptedStatus;
+  }
   if (outcome.haveStatus && outcome.status != 0) {
     return outcome.status;
   }
-  return outcome.result == Result::kInterrupted ? kInterruptedStatus : kRefusedStatus;
+  return kRefusedStatus;
 }
 
-constexpr int kUsageStatus = 2;
+// |word| as a POSIX shell reads it back: quoted when it holds anything but the plain
+// characters of paths and options.
+std::string shellWord(const std::string& word) {
+  bool plain = !word.empty();
+  for (char c : word) {
+    bool ok = (c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') ||
+              std::string("_-./=:,+@%").find(c) != std::string::npos;
+    plain = plain && ok;
+  }
+  if (plain) {
+    return word;
+  }
+  std::string quoted = "'";
+  for (char c : word) {
+    quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  }
+  return quoted + "'";
+}
+
+// Two modules that name the same node: the first one found, or -1.
+int namedTwice(const std::vector<ModuleInfo>& modules, size_t* first, size_t* second) {
+  for (size_t i = 0; i < modules.size(); ++i) {
+    for (size_t j = i + 1; j < modules.size(); ++j) {
+      if (modules[i].node != 0 && modules[i].node == modules[j].node) {
+        *first = i;
+        *second = j;
+        return modules[i].node;
+      }
+    }
+  }
+  return -1;
+}
 
 ModuleInfo moduleAt(const GuideOptions& options, size_t index) {
   ModuleInfo module;
@@ -68,8 +107,9 @@ int parseCommandLine(int argc, char** argv, GuideOptions* out) {
   app.add_option("--tool", options.settings.toolPath,
                  "the nodletflash program (default: next to this program, then PATH)");
   app.add_flag("--rehearse{normal}", options.settings.scenario,
-               "practise with the virtual hand instead of the real one; SCENARIO as "
-               "nodletflash-sim --sim-scenario takes it (default: normal)")
+               std::string("practise with the virtual hand instead of the real one, in "
+                           "SCENARIO (default: normal); the scenarios: ") +
+                   scenarioNames() + " (N and K counts from 1)")
       ->option_text("[=SCENARIO]");
   app.add_option("--sim", options.settings.simPath,
                  "the virtual hand, nodletflash-sim (default: next to this program, in sim/ "
@@ -112,7 +152,33 @@ int parseCommandLine(int argc, char** argv, GuideOptions* out) {
     std::fprintf(stderr, "nodletflash-guide: --log and --no-log exclude each other\n");
     return kUsageStatus;
   }
+  Scenario scenario;
+  if (options.settings.rehearse && !parseScenario(options.settings.scenario, &scenario)) {
+    std::fprintf(stderr, "nodletflash-guide: the virtual hand has no scenario \"%s\"; it has: %s\n",
+                 options.settings.scenario.c_str(), scenarioNames());
+    return kUsageStatus;
+  }
+  // The modules come last on the command line: what comes before them is repeated in the
+  // command that flashes the modules not done.
+  for (int i = 0; i + static_cast<int>(options.pairs.size()) < argc; ++i) {
+    options.words.push_back(argv[i]);
+  }
   return -1;
+}
+
+// The command that flashes |modules| not done: the guide's command line with only those.
+std::string commandForRest(const GuideOptions& options, const std::vector<ModuleInfo>& modules,
+                           const std::vector<ModuleOutcome>& outcomes) {
+  std::string command;
+  for (const std::string& word : options.words) {
+    command += (command.empty() ? "" : " ") + shellWord(word);
+  }
+  for (size_t i = 0; i < modules.size(); ++i) {
+    if (outcomes[i].result != Result::kDone) {
+      command += " " + shellWord(modules[i].nodeText) + " " + shellWord(modules[i].path);
+    }
+  }
+  return command;
 }
 
 int guide(int argc, char** argv) {
@@ -120,6 +186,23 @@ int guide(int argc, char** argv) {
   int usage = parseCommandLine(argc, argv, &options);
   if (usage >= 0) {
     return usage;
+  }
+  std::vector<ModuleInfo> modules;
+  for (size_t i = 0; i < options.pairs.size() / 2; ++i) {
+    modules.push_back(moduleAt(options, i));
+    if (options.settings.rehearse) {
+      modules.back().rehearsal = options.settings.scenario;
+    }
+  }
+  size_t first = 0;
+  size_t second = 0;
+  int twice = namedTwice(modules, &first, &second);
+  if (twice > 0) {
+    std::fprintf(stderr,
+                 "nodletflash-guide: module %d is named twice (as \"%s\" and \"%s\"); name each "
+                 "module once\n",
+                 twice, modules[first].nodeText.c_str(), modules[second].nodeText.c_str());
+    return kUsageStatus;
   }
 
   catchInterruptions();
@@ -129,11 +212,14 @@ int guide(int argc, char** argv) {
   const char* noColour = std::getenv("NO_COLOR");
   LinePrinter printer(stdout, noColour != nullptr && noColour[0] != '\0');
   std::unique_ptr<RunObserver> view;
+  TerminalView* terminal = nullptr;
   if (options.json) {
-    view = std::make_unique<JsonFeed>(stdout);
+    view = std::make_unique<JsonFeed>(jsonLinesSink(stdout));
   } else {
-    view = std::make_unique<TerminalView>(
+    auto terminalView = std::make_unique<TerminalView>(
         &printer, options.settings.rehearse ? options.settings.scenario : std::string());
+    terminal = terminalView.get();
+    view = std::move(terminalView);
   }
   std::unique_ptr<RunLog> log;
   std::vector<RunObserver*> observers{view.get()};
@@ -142,31 +228,76 @@ int guide(int argc, char** argv) {
     observers.push_back(log.get());
   }
 
-  std::vector<ModuleInfo> modules;
-  for (size_t i = 0; i < options.pairs.size() / 2; ++i) {
-    modules.push_back(moduleAt(options, i));
+  // Every module's node number and file first: a damaged file anywhere, and nothing is flashed.
+  std::vector<PreflightResult> fileChecks;
+  bool fileProblems = false;
+  for (const ModuleInfo& module : modules) {
+    fileChecks.push_back(checkNodeAndImage(module.nodeText, module.path));
+    fileProblems = fileProblems || hasProblem(fileChecks.back());
   }
+
   std::vector<ModuleOutcome> outcomes(modules.size());
   int status = 0;
-  for (size_t i = 0; i < modules.size(); ++i) {
+  if (fileProblems) {
+    std::string damaged;
+    for (size_t i = 0; i < modules.size(); ++i) {
+      if (hasProblem(fileChecks[i])) {
+        damaged += (damaged.empty() ? "" : ", ") + moduleLabel(modules[i]);
+      }
+    }
+    for (size_t i = 0; i < modules.size(); ++i) {
+      if (hasProblem(fileChecks[i])) {
+        outcomes[i] = refuseModule(modules[i], fileChecks[i], clock, observers);
+        continue;
+      }
+      for (RunObserver* observer : observers) {
+        observer->moduleBegins(modules[i], clock.now());
+        observer->checked(modules[i], fileChecks[i], false, clock.now());
+      }
+      outcomes[i].reason = "no module is flashed while the node number or file of another (" +
+                           damaged + ") has problems";
+      for (RunObserver* observer : observers) {
+        observer->moduleEnds(modules[i], outcomes[i], clock.now());
+      }
+    }
+    status = kRefusedStatus;
+  }
+
+  for (size_t i = 0; i < modules.size() && !fileProblems; ++i) {
     if (status != 0 || wasInterrupted()) {
       // The first failure stops the sequence: the rest are left as they are.
+      outcomes[i].reason = "the sequence stopped at an earlier module";
       for (RunObserver* observer : observers) {
         observer->moduleEnds(modules[i], outcomes[i], clock.now());
       }
       continue;
     }
-    outcomes[i] = runModule(modules[i], options.settings, clock, observers);
+    if (log != nullptr) {
+      std::string reason;
+      if (!log->open(modules[i], clock.now(), &reason)) {
+        // The log is the record of what reached the hand: no module starts without one
+        // unless the person asked for none.
+        outcomes[i].result = Result::kNotStarted;
+        outcomes[i].reason = reason + "; give another --log, or --no-log to keep none";
+        for (RunObserver* observer : observers) {
+          observer->moduleBegins(modules[i], clock.now());
+          observer->moduleEnds(modules[i], outcomes[i], clock.now());
+        }
+        status = kRefusedStatus;
+        continue;
+      }
+      modules[i].logPath = log->path();
+    }
+    outcomes[i] = runModule(modules[i], fileChecks[i], options.settings, clock, observers);
     if (outcomes[i].result != Result::kDone) {
       status = statusOf(outcomes[i]);
     }
   }
+  if (terminal != nullptr) {
+    terminal->setCommandForRest(commandForRest(options, modules, outcomes));
+  }
   for (RunObserver* observer : observers) {
     observer->sequenceEnds(modules, outcomes, clock.now());
-  }
-  if (log != nullptr && !log->failedPath().empty()) {
-    std::fprintf(stderr, "nodletflash-guide: could not write the log %s\n",
-                 log->failedPath().c_str());
   }
   interruptionHandled();
   return status;

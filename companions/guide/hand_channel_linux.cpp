@@ -87,27 +87,27 @@ HandChannel::~HandChannel() {
   close();
 }
 
-HandSource HandChannel::open(bool rehearse, int node, std::vector<std::string>* argv) {
+PowerCycleStep::Source HandChannel::open(bool rehearse, int node, std::vector<std::string>* argv) {
   close();
   if (rehearse) {
     int fds[2];
     if (pipe2(fds, O_CLOEXEC) != 0) {
-      return HandSource::kClock;
+      return PowerCycleStep::kClock;
     }
     // The write end alone is left open across exec, for the virtual hand.
     if (fcntl(fds[1], F_SETFD, 0) != 0 || fcntl(fds[0], F_SETFL, O_NONBLOCK) != 0) {
       ::close(fds[0]);
       ::close(fds[1]);
-      return HandSource::kClock;
+      return PowerCycleStep::kClock;
     }
     state_->reportFd = fds[0];
     state_->childFd = fds[1];
     argv->insert(argv->begin() + 1, "--sim-events-fd=" + std::to_string(fds[1]));
-    return HandSource::kVirtualHand;
+    return PowerCycleStep::kVirtualHand;
   }
   state_->query = queryFrame(node);
   state_->busFd = listenToToolsInterface();
-  return state_->busFd >= 0 ? HandSource::kBus : HandSource::kClock;
+  return state_->busFd >= 0 ? PowerCycleStep::kBus : PowerCycleStep::kClock;
 }
 
 void HandChannel::childStarted() {

@@ -1,14 +1,18 @@
 #include "json_feed.h"
 
 #include <cmath>
-#include <nlohmann/json.hpp>
 #include <string>
 
 #include "findings_output.h"
+#include "troubleshooting.h"
 
 namespace {
 
 using Json = nlohmann::ordered_json;
+
+// The feed's version: 2 since the end's stage stopped reading "ended" after the closing line
+// and whole-file findings stopped carrying a column.
+constexpr int kFeedVersion = 2;
 
 // Times and rates to the millisecond, or to the hundredth: more digits would only be noise.
 double rounded(double value, double scale) {
@@ -17,7 +21,7 @@ double rounded(double value, double scale) {
 
 Json event(const ModuleInfo& module, const char* name, double seconds) {
   Json object;
-  object["v"] = 1;
+  object["v"] = kFeedVersion;
   object["t"] = rounded(seconds, 1000);
   if (module.node != 0) {
     object["module"] = module.node;
@@ -28,17 +32,33 @@ Json event(const ModuleInfo& module, const char* name, double seconds) {
   return object;
 }
 
-void send(std::FILE* out, const Json& object) {
-  // Text the tool printed need not be UTF-8: bytes that are not are replaced, not fatal.
-  std::string line = object.dump(-1, ' ', false, Json::error_handler_t::replace);
-  line += '\n';
-  std::fwrite(line.data(), 1, line.size(), out);
-  std::fflush(out);
+Json textOrNull(const std::string& text) {
+  return text.empty() ? Json(nullptr) : Json(text);
 }
 
 }  // namespace
 
-void JsonFeed::moduleBegins(const ModuleInfo& /*module*/, double /*seconds*/) {}
+FeedSink jsonLinesSink(std::FILE* out) {
+  return [out](const Json& object) {
+    // Text the tool printed need not be UTF-8: bytes that are not are replaced, not fatal.
+    std::string line = object.dump(-1, ' ', false, Json::error_handler_t::replace);
+    line += '\n';
+    std::fwrite(line.data(), 1, line.size(), out);
+    std::fflush(out);
+  };
+}
+
+void JsonFeed::moduleBegins(const ModuleInfo& module, double seconds) {
+  Json object = event(module, "module", seconds);
+  object["index"] = module.index;
+  object["count"] = module.count;
+  object["typed"] = module.nodeText;
+  object["node"] = module.node != 0 ? Json(module.node) : Json(nullptr);
+  object["file"] = module.path;
+  object["rehearsal"] = textOrNull(module.rehearsal);
+  object["log"] = textOrNull(module.logPath);
+  sink_(object);
+}
 
 void JsonFeed::checked(const ModuleInfo& module, const PreflightResult& checks, bool /*refused*/,
                        double seconds) {
@@ -47,16 +67,25 @@ void JsonFeed::checked(const ModuleInfo& module, const PreflightResult& checks, 
     object["severity"] = severityName(finding.severity);
     object["topic"] = finding.topic;
     object["text"] = finding.text;
+    // A place in the file only: a finding about the whole file has neither.
     if (finding.line > 0) {
       object["line"] = finding.line;
-      object["column"] = finding.column;
+      if (finding.column > 0) {
+        object["column"] = finding.column;
+      }
     }
-    send(out_, object);
+    sink_(object);
+  }
+  if (checks.haveSummary) {
+    const ImageSummary& summary = checks.summary;
+    Json object = event(module, "summary", seconds);
+    object["records"] = summary.dataRecords + summary.terminationRecords + summary.symbolRecords;
+    object["data_bytes"] = summary.dataBytes;
+    object["characters"] = summary.payloadChars;
+    object["estimated_s"] = rounded(summary.estimatedSeconds, 10);
+    sink_(object);
   }
 }
-
-void JsonFeed::toolStarted(const ModuleInfo& /*module*/, const std::vector<std::string>& /*argv*/,
-                           double /*seconds*/) {}
 
 void JsonFeed::message(const ModuleInfo& module, const ToolMessage& message,
                        const ProgressFigures* progress) {
@@ -67,13 +96,13 @@ void JsonFeed::message(const ModuleInfo& module, const ToolMessage& message,
     case MessageKind::kClosing: {
       Json object = event(module, "narration", message.seconds);
       object["text"] = message.text;
-      send(out_, object);
+      sink_(object);
       return;
     }
     case MessageKind::kInstruction: {
       Json object = event(module, "instruction", message.seconds);
       object["text"] = message.text;
-      send(out_, object);
+      sink_(object);
       return;
     }
     case MessageKind::kError: {
@@ -81,8 +110,19 @@ void JsonFeed::message(const ModuleInfo& module, const ToolMessage& message,
       object["text"] = message.text;
       if (message.continuation) {
         object["continued"] = true;
+      } else {
+        // What the view shows after the error: what it means, its causes and what to do.
+        const Trouble* trouble = findTrouble(message.raw);
+        object["meaning"] = trouble != nullptr ? Json(trouble->meaning) : Json(nullptr);
+        Json causes = Json::array();
+        if (trouble != nullptr) {
+          for (const Cause& cause : causesFor(*trouble, thisPlatform())) {
+            causes.push_back(Json{{"cause", cause.what}, {"remedy", cause.todo}});
+          }
+        }
+        object["causes"] = causes;
       }
-      send(out_, object);
+      sink_(object);
       return;
     }
     case MessageKind::kProgress:
@@ -93,13 +133,15 @@ void JsonFeed::message(const ModuleInfo& module, const ToolMessage& message,
   const auto known = [](auto value) { return value >= 0 ? Json(value) : Json(nullptr); };
   object["line"] = progress != nullptr ? known(progress->line) : Json(nullptr);
   object["characters"] = progress != nullptr ? known(progress->characters) : Json(nullptr);
+  object["total_characters"] =
+      progress != nullptr ? known(progress->totalCharacters) : Json(nullptr);
   object["characters_per_second"] = progress != nullptr && progress->charsPerSecond >= 0
                                         ? Json(rounded(progress->charsPerSecond, 1))
                                         : Json(nullptr);
   object["seconds_left"] = progress != nullptr && progress->secondsLeft >= 0
                                ? Json(rounded(progress->secondsLeft, 10))
                                : Json(nullptr);
-  send(out_, object);
+  sink_(object);
 }
 
 void JsonFeed::toolError(const ModuleInfo& /*module*/, const std::string& line,
@@ -108,24 +150,27 @@ void JsonFeed::toolError(const ModuleInfo& /*module*/, const std::string& line,
   std::fprintf(stderr, "%s\n", line.c_str());
 }
 
-void JsonFeed::tick(const ModuleInfo& /*module*/, Stage /*stage*/,
-                    const ProgressFigures* /*progress*/, double /*seconds*/) {}
-
-void JsonFeed::powerCycle(const ModuleInfo& module, const PowerCycleEvent& event,
-                          const HandState& /*hand*/, double seconds) {
-  Json object = ::event(module, "power-cycle", seconds);
-  object["phase"] = powerCyclePhaseName(event.phase);
-  object["source"] = handSourceName(event.source);
-  if (event.phase == PowerCyclePhase::kAsked) {
-    object["off_by_s"] = rounded(event.offBy, 10);
+void JsonFeed::powerCycle(const ModuleInfo& module, const PowerCycleStep& step, double seconds) {
+  static const char* const kPhases[] = {"asked", "hand-off", "hand-on"};
+  static const char* const kSources[] = {"bus", "virtual-hand", "clock"};
+  Json object = event(module, "power-cycle", seconds);
+  object["phase"] = kPhases[step.phase];
+  object["source"] = kSources[step.source];
+  if (step.phase == PowerCycleStep::kAsked) {
+    object["off_by_s"] =
+        step.offBySeconds >= 0 ? Json(rounded(step.offBySeconds, 10)) : Json(nullptr);
   }
-  if (event.phase != PowerCyclePhase::kHandOn) {
-    object["on_by_s"] = rounded(event.onBy, 10);
+  if (step.phase != PowerCycleStep::kHandOn) {
+    object["on_by_s"] = step.onBySeconds >= 0 ? Json(rounded(step.onBySeconds, 10)) : Json(nullptr);
   }
-  send(out_, object);
+  sink_(object);
 }
 
-void JsonFeed::interrupting(const ModuleInfo& /*module*/, Stage /*stage*/, double /*seconds*/) {}
+void JsonFeed::interrupting(const ModuleInfo& module, Stage stage, double seconds) {
+  Json object = event(module, "interrupting", seconds);
+  object["stage"] = stageName(stage);
+  sink_(object);
+}
 
 void JsonFeed::moduleEnds(const ModuleInfo& module, const ModuleOutcome& outcome, double seconds) {
   Json object = event(module, "end", seconds);
@@ -133,8 +178,9 @@ void JsonFeed::moduleEnds(const ModuleInfo& module, const ModuleOutcome& outcome
   object["seconds"] = rounded(outcome.seconds, 1000);
   object["outcome"] = resultName(outcome.result);
   object["stage"] = stageName(outcome.stage);
-  send(out_, object);
+  object["touched"] = touchedName(outcome.touched);
+  object["meaning"] = outcomeMeaning(module, outcome);
+  object["overridden"] = outcome.overridden;
+  object["log"] = textOrNull(module.logPath);
+  sink_(object);
 }
-
-void JsonFeed::sequenceEnds(const std::vector<ModuleInfo>& /*modules*/,
-                            const std::vector<ModuleOutcome>& /*outcomes*/, double /*seconds*/) {}

@@ -1,16 +1,20 @@
 // One module of a guided update: what it is, how far its run got and how it ended.
 #pragma once
 
+#include <cstdint>
 #include <string>
+#include <vector>
 
 /// A module to flash, as the command line named it.
 struct ModuleInfo {
-  int index = 0;         // from 0, in the order given
-  int count = 1;         // how many modules the command line names
-  std::string nodeText;  // the node number as typed, passed to the tool unchanged
-  std::string path;      // the firmware file, passed to the tool unchanged
-  int node = 0;          // the node number by the tool's rule; 0 when it is not valid
-  std::string name;      // "Finger 1" ... "Spread"; empty when the node number is not valid
+  int index = 0;          // from 0, in the order given
+  int count = 1;          // how many modules the command line names
+  std::string nodeText;   // the node number as typed, passed to the tool unchanged
+  std::string path;       // the firmware file, passed to the tool unchanged
+  int node = 0;           // the node number by the tool's rule; 0 when it is not valid
+  std::string name;       // "Finger 1" ... "Spread"; empty when the node number is not valid
+  std::string rehearsal;  // the virtual hand's scenario when rehearsing, else empty
+  std::string logPath;    // the log this module's turn is written to; empty when none
 };
 
 /// How far a run of the tool got, told from its messages.
@@ -20,7 +24,13 @@ enum class Stage {
   kPowerCycle,  // the person was asked to switch the hand off and on
   kDownload,    // the download has begun: the module is being rewritten
   kClosing,     // every character was sent
-  kEnded,       // the tool printed its closing line
+};
+
+/// Whether data frames reached the module.
+enum class Touched {
+  kNo,      // none: the module's firmware is as it was
+  kPartly,  // the download began and did not complete: some may have
+  kFully,   // every character of the file was sent
 };
 
 /// How a module's turn ended.
@@ -30,7 +40,7 @@ enum class Result {
   kRefused,      // the checks found a problem; the tool was not started
   kNotStarted,   // the tool could not be started
   kInterrupted,  // the person stopped the guide
-  kSkipped,      // an earlier module failed, so this one was left alone
+  kSkipped,      // another module failed or was refused, so this one was left alone
 };
 
 /// A module's turn as it ended.
@@ -40,12 +50,20 @@ struct ModuleOutcome {
   bool haveStatus = false;  // the tool ran and its exit status is known
   int status = 0;
   double seconds = 0;  // how long the module's turn took, checks included
-  std::string reason;  // kNotStarted: why
+  std::string reason;  // kNotStarted, kSkipped: why
+  Touched touched = Touched::kNo;
+  bool toolGaveError = false;             // the tool printed an ERROR line
+  std::vector<std::string> overridden;    // the problems --force overrode
+  std::vector<std::string> fileProblems;  // kRefused: the problems of the file or node
 };
 
 /// The word for |stage| and |result| in the JSON feed and the log.
 const char* stageName(Stage stage);
 const char* resultName(Result result);
+const char* touchedName(Touched touched);
+
+/// What the outcome means for the module and what to do, in the words a person is shown.
+std::string outcomeMeaning(const ModuleInfo& module, const ModuleOutcome& outcome);
 
 /// "12 (Finger 2)", or the node number as typed when it is not valid.
 std::string moduleLabel(const ModuleInfo& module);

@@ -13,38 +13,6 @@ constexpr int kTickMs = 100;
 // How long an interrupted tool is given to end before it is ended.
 constexpr double kInterruptGrace = 5.0;
 
-#ifdef _WIN32
-constexpr const char kSimFileName[] = "nodletflash-sim.exe";
-constexpr char kDirectorySeparator = '\\';
-#else
-constexpr const char kSimFileName[] = "nodletflash-sim";
-constexpr char kDirectorySeparator = '/';
-#endif
-
-std::string directoryOf(const std::string& path) {
-  size_t slash = path.find_last_of("/\\");
-  return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
-}
-
-// The virtual hand: --sim; next to this program; in sim/ beside it, as in the build tree;
-// then on PATH.
-std::string locateSim(const std::string& simOption) {
-  if (!simOption.empty()) {
-    return simOption;
-  }
-  std::string here = directoryOf(thisProgramPath());
-  if (!here.empty()) {
-    for (const std::string& candidate :
-         {here + kSimFileName, here + "sim" + kDirectorySeparator + kSimFileName}) {
-      if (isRunnableFile(candidate)) {
-        return candidate;
-      }
-    }
-  }
-  const char* path = std::getenv("PATH");
-  return findOnSearchPath(kSimFileName, path != nullptr ? path : "");
-}
-
 // Follows the tool's messages to tell how far its run got.
 Stage advance(Stage stage, const ToolMessage& message) {
   switch (message.kind) {
@@ -65,30 +33,51 @@ Stage advance(Stage stage, const ToolMessage& message) {
       }
       break;
     case MessageKind::kClosing:
-      return Stage::kEnded;
+      // The closing line ends the run where it stood.
+      return stage == Stage::kChecks ? Stage::kStarting : stage;
     default:
       break;
   }
   return stage == Stage::kChecks ? Stage::kStarting : stage;
 }
 
-// Cuts the tool's standard error into lines.
-struct ErrorLines {
-  std::string pending;
-
-  void feed(const std::string& bytes, std::vector<std::string>* lines) {
-    pending += bytes;
-    size_t newline;
-    while ((newline = pending.find('\n')) != std::string::npos) {
-      std::string line = pending.substr(0, newline);
-      if (!line.empty() && line.back() == '\r') {
-        line.pop_back();
-      }
-      lines->push_back(line);
-      pending.erase(0, newline + 1);
-    }
+// The line and the character of the tool's message about a character it could not send
+// ("line %d, count #%d" or "line #%d, count #%d"); false for any other message.
+bool failedCharacter(const std::string& text, int* line, int* count) {
+  size_t at = text.find("line ");
+  size_t countAt = text.find("count #");
+  if (at == std::string::npos || countAt == std::string::npos || countAt < at) {
+    return false;
   }
-};
+  at += 5;
+  if (at < text.size() && text[at] == '#') {
+    ++at;
+  }
+  *line = std::atoi(text.c_str() + at);
+  *count = std::atoi(text.c_str() + countAt + 7);
+  return *line > 0 && *count > 0;
+}
+
+// The tool's messages for a reset or start frame it could not send: no data frame followed.
+bool failedBeforeData(const std::string& text) {
+  return text.rfind("Error resetting nodlet", 0) == 0 ||
+         text.rfind("Error signaling start of firmware download", 0) == 0;
+}
+
+// Whether data frames reached the module, from how far the run got and what the tool said.
+// |sent| is the count of characters known to have been sent, or -1 when it is not known.
+Touched touchedBy(Stage stage, int64_t sent, int64_t total) {
+  if (stage < Stage::kDownload) {
+    return Touched::kNo;
+  }
+  if (stage >= Stage::kClosing) {
+    return Touched::kFully;
+  }
+  if (sent == 0) {
+    return Touched::kNo;
+  }
+  return total >= 0 && sent >= total ? Touched::kFully : Touched::kPartly;
+}
 
 }  // namespace
 
@@ -96,13 +85,13 @@ bool commandFor(const ModuleInfo& module, const GuideSettings& settings,
                 std::vector<std::string>* argv, std::string* reason) {
   argv->clear();
   if (settings.rehearse) {
-    std::string sim = locateSim(settings.simPath);
-    if (sim.empty()) {
-      *reason = std::string("the virtual hand (") + kSimFileName +
+    ToolLocation sim = locateVirtualHandFromHere(settings.simPath);
+    if (sim.path.empty()) {
+      *reason = std::string("the virtual hand (") + virtualHandFileName() +
                 ") is neither next to this program nor on PATH; give it with --sim";
       return false;
     }
-    argv->push_back(sim);
+    argv->push_back(sim.path);
     if (!settings.simClock.empty()) {
       argv->push_back("--sim-clock=" + settings.simClock);
     }
@@ -121,8 +110,38 @@ bool commandFor(const ModuleInfo& module, const GuideSettings& settings,
   return true;
 }
 
-ModuleOutcome runModule(const ModuleInfo& module, const GuideSettings& settings,
-                        const GuideClock& clock, const std::vector<RunObserver*>& observers) {
+std::vector<std::string> problemsOf(const PreflightResult& checks) {
+  std::vector<std::string> problems;
+  for (const Finding& finding : checks.findings) {
+    if (finding.severity == Severity::kProblem) {
+      problems.push_back(finding.topic + ": " + finding.text);
+    }
+  }
+  return problems;
+}
+
+ModuleOutcome refuseModule(const ModuleInfo& module, const PreflightResult& fileChecks,
+                           const GuideClock& clock, const std::vector<RunObserver*>& observers) {
+  double began = clock.now();
+  for (RunObserver* observer : observers) {
+    observer->moduleBegins(module, began);
+  }
+  ModuleOutcome outcome;
+  outcome.result = Result::kRefused;
+  outcome.fileProblems = problemsOf(fileChecks);
+  for (RunObserver* observer : observers) {
+    observer->checked(module, fileChecks, true, clock.now());
+  }
+  outcome.seconds = clock.now() - began;
+  for (RunObserver* observer : observers) {
+    observer->moduleEnds(module, outcome, clock.now());
+  }
+  return outcome;
+}
+
+ModuleOutcome runModule(const ModuleInfo& module, const PreflightResult& fileChecks,
+                        const GuideSettings& settings, const GuideClock& clock,
+                        const std::vector<RunObserver*>& observers) {
   ModuleOutcome outcome;
   double began = clock.now();
   for (RunObserver* observer : observers) {
@@ -137,16 +156,21 @@ ModuleOutcome runModule(const ModuleInfo& module, const GuideSettings& settings,
     return outcome;
   };
 
-  PreflightOptions options;
-  options.nodeText = module.nodeText;
-  options.path = module.path;
+  PreflightResult checks = fileChecks;
   // A rehearsal uses no adapter: this computer's set-up does not matter to it.
-  options.imageOnly = settings.rehearse;
-  options.listenMs = settings.listenMs;
-  options.toolPath = settings.toolPath;
-  options.selfPath = thisProgramPath();
-  PreflightResult checks = runPreflight(options);
-  bool refused = hasProblem(checks) && !settings.force;
+  if (!settings.rehearse) {
+    PreflightOptions options;
+    options.nodeText = module.nodeText;
+    options.path = module.path;
+    options.listenMs = settings.listenMs;
+    options.toolPath = settings.toolPath;
+    options.selfPath = thisProgramPath();
+    checkComputer(options, &checks);
+  }
+  // --force overrides what was found about this computer and the bus, never a damaged file:
+  // the guide is not started on one (see the guide's own checks of every module first).
+  std::vector<std::string> problems = problemsOf(checks);
+  bool refused = !problems.empty() && !settings.force;
   for (RunObserver* observer : observers) {
     observer->checked(module, checks, refused, clock.now());
   }
@@ -156,6 +180,7 @@ ModuleOutcome runModule(const ModuleInfo& module, const GuideSettings& settings,
   if (refused) {
     return end(Result::kRefused);
   }
+  outcome.overridden = problems;
 
   std::vector<std::string> argv;
   if (!commandFor(module, settings, &argv, &outcome.reason)) {
@@ -176,23 +201,25 @@ ModuleOutcome runModule(const ModuleInfo& module, const GuideSettings& settings,
     observer->toolStarted(module, argv, clock.now());
   }
 
-  DownloadProgress progress(
-      checks.haveSummary ? checks.summary.lineCount : 0,
-      checks.haveSummary ? checks.summary.payloadBefore : std::vector<int64_t>());
+  const ImageSummary& summary = checks.summary;
+  DownloadProgress progress(checks.haveSummary ? summary.lineCount : 0,
+                            checks.haveSummary ? summary.payloadBefore : std::vector<int64_t>());
+  int64_t total = checks.haveSummary ? summary.payloadChars : -1;
+  int64_t sent = -1;  // characters known to have been sent; -1 while not known
   ToolMessageReader reader;
-  ErrorLines errorLines;
+  LineSplitter errorSplitter;
   bool interrupted = false;
   double interruptedAt = 0;
   bool killed = false;
   bool haveProgress = false;
   ProgressFigures figures;
   std::vector<ToolMessage> messages;
-  std::vector<std::string> lines;
+  std::vector<SplitLine> lines;
 
   const auto tellPowerCycle = [&](double now) {
-    for (const PowerCycleEvent& step : watch.takeEvents()) {
+    for (const PowerCycleStep& step : watch.takeSteps()) {
       for (RunObserver* observer : observers) {
-        observer->powerCycle(module, step, step.hand, now);
+        observer->powerCycle(module, step, now);
       }
     }
   };
@@ -208,6 +235,17 @@ ModuleOutcome runModule(const ModuleInfo& module, const GuideSettings& settings,
         figures = progress.complete(message.seconds);
         shown = &figures;
       }
+      if (message.kind == MessageKind::kError && !message.continuation) {
+        outcome.toolGaveError = true;
+        int line = 0;
+        int count = 0;
+        if (failedBeforeData(message.text)) {
+          sent = 0;
+        } else if (failedCharacter(message.text, &line, &count) && checks.haveSummary &&
+                   line <= summary.lineCount) {
+          sent = summary.payloadBefore[static_cast<size_t>(line) - 1] + count - 1;
+        }
+      }
       for (RunObserver* observer : observers) {
         observer->message(module, message, shown);
       }
@@ -219,6 +257,14 @@ ModuleOutcome runModule(const ModuleInfo& module, const GuideSettings& settings,
       tellPowerCycle(message.seconds);
     }
     messages.clear();
+  };
+  const auto passErrors = [&](double now) {
+    for (const SplitLine& line : lines) {
+      for (RunObserver* observer : observers) {
+        observer->toolError(module, line.cut ? line.text + " [cut]" : line.text, now);
+      }
+    }
+    lines.clear();
   };
 
   for (;;) {
@@ -235,13 +281,8 @@ ModuleOutcome runModule(const ModuleInfo& module, const GuideSettings& settings,
         reader.feed(event.bytes, now, &messages);
         deliver();
       } else {
-        errorLines.feed(event.bytes, &lines);
-        for (const std::string& line : lines) {
-          for (RunObserver* observer : observers) {
-            observer->toolError(module, line, now);
-          }
-        }
-        lines.clear();
+        errorSplitter.feed(event.bytes, &lines);
+        passErrors(now);
       }
     } else if (event.kind == ChildEvent::kInterrupted) {
       if (!interrupted) {
@@ -269,13 +310,11 @@ ModuleOutcome runModule(const ModuleInfo& module, const GuideSettings& settings,
   }
   reader.finish(clock.now(), &messages);
   deliver();
-  if (!errorLines.pending.empty()) {
-    for (RunObserver* observer : observers) {
-      observer->toolError(module, errorLines.pending, clock.now());
-    }
-  }
+  errorSplitter.finish(&lines);
+  passErrors(clock.now());
   outcome.status = child.finish();
   outcome.haveStatus = true;
+  outcome.touched = touchedBy(outcome.stage, sent, total);
   if (interrupted) {
     return end(Result::kInterrupted);
   }

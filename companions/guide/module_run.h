@@ -37,6 +37,16 @@ class GuideClock {
 bool commandFor(const ModuleInfo& module, const GuideSettings& settings,
                 std::vector<std::string>* argv, std::string* reason);
 
-/// Runs |module|'s turn and tells |observers| everything as it happens.
-ModuleOutcome runModule(const ModuleInfo& module, const GuideSettings& settings,
-                        const GuideClock& clock, const std::vector<RunObserver*>& observers);
+/// The findings that are problems, as "topic: text".
+std::vector<std::string> problemsOf(const PreflightResult& checks);
+
+/// Runs |module|'s turn and tells |observers| everything as it happens. |fileChecks| are the
+/// checks of its node number and file, already made and found without a problem; this
+/// computer's own are made here.
+ModuleOutcome runModule(const ModuleInfo& module, const PreflightResult& fileChecks,
+                        const GuideSettings& settings, const GuideClock& clock,
+                        const std::vector<RunObserver*>& observers);
+
+/// A module whose node number or file has problems: its checks are told and it is refused.
+ModuleOutcome refuseModule(const ModuleInfo& module, const PreflightResult& fileChecks,
+                           const GuideClock& clock, const std::vector<RunObserver*>& observers);

@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "findings_output.h"
+#include "log_file.h"
 
 namespace {
 
@@ -40,13 +41,42 @@ std::string defaultLogName(const std::string& nodeText, std::chrono::system_cloc
 }
 
 RunLog::RunLog(std::string path, std::chrono::system_clock::time_point start)
-    : path_(std::move(path)), start_(start) {
-  if (!path_.empty()) {
-    file_ = std::fopen(path_.c_str(), "w");
-    if (file_ == nullptr) {
-      failedPath_ = path_;
+    : given_(std::move(path)), start_(start) {}
+
+bool RunLog::open(const ModuleInfo& module, double seconds, std::string* reason) {
+  if (file_ != nullptr && !given_.empty()) {
+    return true;
+  }
+  if (file_ != nullptr) {
+    std::fclose(file_);
+    file_ = nullptr;
+  }
+  bool existed = false;
+  std::string why;
+  if (!given_.empty()) {
+    // One log for the whole sequence, added to: an earlier run's record is never lost.
+    path_ = given_;
+    file_ = createLogFile(path_, true, &why, &existed);
+  } else {
+    // A new file for each module; should the name be taken, the next free one.
+    auto at = start_ + std::chrono::duration_cast<std::chrono::system_clock::duration>(
+                           std::chrono::duration<double>(seconds));
+    std::string name = defaultLogName(module.nodeText, at);
+    std::string stem = name.substr(0, name.size() - 4);
+    for (int attempt = 1; attempt <= kMaxNameAttempts; ++attempt) {
+      path_ = attempt == 1 ? name : stem + "-" + std::to_string(attempt) + ".log";
+      file_ = createLogFile(path_, false, &why, &existed);
+      if (file_ != nullptr || !existed) {
+        break;
+      }
     }
   }
+  if (file_ == nullptr) {
+    *reason = "the log " + path_ + " cannot be created: " + why;
+    path_.clear();
+    return false;
+  }
+  return true;
 }
 
 RunLog::~RunLog() {
@@ -73,16 +103,6 @@ void RunLog::line(double seconds, const std::string& text) {
 void RunLog::moduleBegins(const ModuleInfo& module, double seconds) {
   auto at = start_ + std::chrono::duration_cast<std::chrono::system_clock::duration>(
                          std::chrono::duration<double>(seconds));
-  if (path_.empty()) {
-    if (file_ != nullptr) {
-      std::fclose(file_);
-    }
-    std::string name = defaultLogName(module.nodeText, at);
-    file_ = std::fopen(name.c_str(), "w");
-    if (file_ == nullptr && failedPath_.empty()) {
-      failedPath_ = name;
-    }
-  }
   if (file_ == nullptr) {
     return;
   }
@@ -108,8 +128,11 @@ void RunLog::checked(const ModuleInfo& /*module*/, const PreflightResult& checks
   if (checks.haveSummary) {
     char summary[160];
     std::snprintf(summary, sizeof(summary),
-                  "check summary: %d lines, %" PRId64 " characters to send, about %.1f s",
-                  checks.summary.lineCount, checks.summary.payloadChars,
+                  "check summary: %d records, %" PRId64 " data bytes, %" PRId64
+                  " characters to send, about %.1f s",
+                  checks.summary.dataRecords + checks.summary.terminationRecords +
+                      checks.summary.symbolRecords,
+                  checks.summary.dataBytes, checks.summary.payloadChars,
                   checks.summary.estimatedSeconds);
     line(seconds, summary);
   }
@@ -130,14 +153,16 @@ void RunLog::toolStarted(const ModuleInfo& /*module*/, const std::vector<std::st
 void RunLog::message(const ModuleInfo& /*module*/, const ToolMessage& message,
                      const ProgressFigures* /*progress*/) {
   line(message.seconds, "out " + message.raw);
+  if (message.cut) {
+    line(message.seconds, "note: the line above was longer than " +
+                              std::to_string(LineSplitter::kDefaultMaxLength) +
+                              " bytes; the rest of it was dropped");
+  }
 }
 
 void RunLog::toolError(const ModuleInfo& /*module*/, const std::string& text, double seconds) {
   line(seconds, "err " + text);
 }
-
-void RunLog::tick(const ModuleInfo& /*module*/, Stage /*stage*/,
-                  const ProgressFigures* /*progress*/, double /*seconds*/) {}
 
 void RunLog::interrupting(const ModuleInfo& /*module*/, Stage stage, double seconds) {
   line(seconds, std::string("interrupted by the person during stage ") + stageName(stage) +
@@ -156,10 +181,10 @@ void RunLog::moduleEnds(const ModuleInfo& module, const ModuleOutcome& outcome, 
     text += ", " + outcome.reason;
   }
   char took[64];
-  std::snprintf(took, sizeof(took), ", stage %s, after %.3f s", stageName(outcome.stage),
-                outcome.seconds);
+  std::snprintf(took, sizeof(took), ", stage %s, touched %s, after %.3f s",
+                stageName(outcome.stage), touchedName(outcome.touched), outcome.seconds);
+  line(seconds, "meaning: " + outcomeMeaning(module, outcome));
   line(seconds, text + took);
-  (void)module;
 }
 
 void RunLog::sequenceEnds(const std::vector<ModuleInfo>& modules,

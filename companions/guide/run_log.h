@@ -10,8 +10,8 @@
 
 #include "run_observer.h"
 
-/// Writes the log: to one file given by --log, or to a file per module named after the node
-/// and the time its turn began.
+/// Writes the log: to one file given by --log, added to, or to a new file per module named
+/// after the node and the time its turn began.
 class RunLog : public RunObserver {
  public:
   /// |path| empty: a file per module in the current directory. |start| is the wall-clock time
@@ -21,8 +21,12 @@ class RunLog : public RunObserver {
   RunLog(const RunLog&) = delete;
   RunLog& operator=(const RunLog&) = delete;
 
-  /// The file that could not be opened, when one could not; empty while all is well.
-  const std::string& failedPath() const { return failedPath_; }
+  /// Opens the log for |module|, whose turn begins at |seconds|, before anything of it is
+  /// told. False with |reason| set (naming the file and the system's words) when it cannot.
+  bool open(const ModuleInfo& module, double seconds, std::string* reason);
+
+  /// The file being written; empty when none is open.
+  const std::string& path() const { return path_; }
 
   void moduleBegins(const ModuleInfo& module, double seconds) override;
   void checked(const ModuleInfo& module, const PreflightResult& checks, bool refused,
@@ -32,8 +36,6 @@ class RunLog : public RunObserver {
   void message(const ModuleInfo& module, const ToolMessage& message,
                const ProgressFigures* progress) override;
   void toolError(const ModuleInfo& module, const std::string& line, double seconds) override;
-  void tick(const ModuleInfo& module, Stage stage, const ProgressFigures* progress,
-            double seconds) override;
   void interrupting(const ModuleInfo& module, Stage stage, double seconds) override;
   void moduleEnds(const ModuleInfo& module, const ModuleOutcome& outcome, double seconds) override;
   void sequenceEnds(const std::vector<ModuleInfo>& modules,
@@ -42,10 +44,13 @@ class RunLog : public RunObserver {
  private:
   void line(double seconds, const std::string& text);
 
+  // How many names the default one and its numbered variants are tried under.
+  static constexpr int kMaxNameAttempts = 99;
+
+  std::string given_;  // --log, or empty
   std::string path_;
   std::chrono::system_clock::time_point start_;
   std::FILE* file_ = nullptr;
-  std::string failedPath_;
 };
 
 /// The default log name of a module: nodletflash-<node>-<UTC date and time>.log.

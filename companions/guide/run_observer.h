@@ -7,40 +7,59 @@
 
 #include "download_progress.h"
 #include "module_outcome.h"
-#include "power_cycle_watch.h"
 #include "preflight.h"
 #include "tool_messages.h"
 
+/// A step of the power cycle as the guide learnt it, and from where.
+struct PowerCycleStep {
+  enum Phase {
+    kAsked,    // the tool asked for the power cycle
+    kHandOff,  // the module went silent: its power is off
+    kHandOn,   // the module answered again
+  };
+  enum Source {
+    kBus,          // seen on the bus
+    kVirtualHand,  // told by the virtual hand
+    kClock,        // only the clock: nothing is known of the hand itself
+  };
+  Phase phase = kAsked;
+  Source source = kClock;
+  double offBySeconds = -1;  // kAsked: the hand must be off by then (guide's clock); or -1
+  double onBySeconds = -1;   // kAsked, kHandOff: the hand must answer by then; or -1
+  double atSeconds = -1;     // kHandOff, kHandOn: when it happened (guide's clock)
+};
+
 /// Receives the events of a guided update in the order they happen. Times are seconds since
-/// the guide started.
+/// the guide started. Every method does nothing unless an output overrides it.
 class RunObserver {
  public:
   virtual ~RunObserver() = default;
 
-  virtual void moduleBegins(const ModuleInfo& module, double seconds) = 0;
+  virtual void moduleBegins(const ModuleInfo& /*module*/, double /*seconds*/) {}
   /// The checks are done; |refused| when the tool will not be started because of them.
-  virtual void checked(const ModuleInfo& module, const PreflightResult& checks, bool refused,
-                       double seconds) = 0;
+  virtual void checked(const ModuleInfo& /*module*/, const PreflightResult& /*checks*/,
+                       bool /*refused*/, double /*seconds*/) {}
   /// The tool was started with |argv|.
-  virtual void toolStarted(const ModuleInfo& module, const std::vector<std::string>& argv,
-                           double seconds) = 0;
+  virtual void toolStarted(const ModuleInfo& /*module*/, const std::vector<std::string>& /*argv*/,
+                           double /*seconds*/) {}
   /// A line of the tool's standard output; |progress| is set for a progress report and for
   /// the end of the download.
-  virtual void message(const ModuleInfo& module, const ToolMessage& message,
-                       const ProgressFigures* progress) = 0;
+  virtual void message(const ModuleInfo& /*module*/, const ToolMessage& /*message*/,
+                       const ProgressFigures* /*progress*/) {}
   /// A line the tool wrote on standard error.
-  virtual void toolError(const ModuleInfo& module, const std::string& line, double seconds) = 0;
+  virtual void toolError(const ModuleInfo& /*module*/, const std::string& /*line*/,
+                         double /*seconds*/) {}
+  /// A step of the power cycle.
+  virtual void powerCycle(const ModuleInfo& /*module*/, const PowerCycleStep& /*step*/,
+                          double /*seconds*/) {}
   /// Time passes with |stage| reached and nothing said; |progress| as in message().
-  virtual void tick(const ModuleInfo& module, Stage stage, const ProgressFigures* progress,
-                    double seconds) = 0;
-  /// A step of the power cycle; |hand| is what is known of the hand after it.
-  virtual void powerCycle(const ModuleInfo& /*module*/, const PowerCycleEvent& /*event*/,
-                          const HandState& /*hand*/, double /*seconds*/) {}
+  virtual void tick(const ModuleInfo& /*module*/, Stage /*stage*/,
+                    const ProgressFigures* /*progress*/, double /*seconds*/) {}
   /// The person asked the guide to stop; it is passing that on to the tool.
-  virtual void interrupting(const ModuleInfo& module, Stage stage, double seconds) = 0;
-  virtual void moduleEnds(const ModuleInfo& module, const ModuleOutcome& outcome,
-                          double seconds) = 0;
+  virtual void interrupting(const ModuleInfo& /*module*/, Stage /*stage*/, double /*seconds*/) {}
+  virtual void moduleEnds(const ModuleInfo& /*module*/, const ModuleOutcome& /*outcome*/,
+                          double /*seconds*/) {}
   /// Every module's outcome, in the order given.
-  virtual void sequenceEnds(const std::vector<ModuleInfo>& modules,
-                            const std::vector<ModuleOutcome>& outcomes, double seconds) = 0;
+  virtual void sequenceEnds(const std::vector<ModuleInfo>& /*modules*/,
+                            const std::vector<ModuleOutcome>& /*outcomes*/, double /*seconds*/) {}
 };

@@ -40,7 +40,13 @@ bool isPowerCycleInstruction(const ToolMessage& message) {
 }  // namespace
 
 std::string progressLine(const ProgressFigures& figures) {
-  int filled = static_cast<int>(figures.percent * kBarWidth / 100.0);
+  // The bar moves with the characters sent when the file's shape is known: the tool's
+  // percentage counts lines, which differ in length.
+  double share = figures.percent / 100.0;
+  if (figures.characters >= 0 && figures.totalCharacters > 0) {
+    share = static_cast<double>(figures.characters) / static_cast<double>(figures.totalCharacters);
+  }
+  int filled = static_cast<int>(share * kBarWidth);
   filled = std::max(0, std::min(kBarWidth, filled));
   std::string line = "[" + std::string(static_cast<size_t>(filled), '#') +
                      std::string(static_cast<size_t>(kBarWidth - filled), '-') + "] " +
@@ -59,6 +65,15 @@ std::string progressLine(const ProgressFigures& figures) {
 }
 
 void TerminalView::moduleBegins(const ModuleInfo& module, double /*seconds*/) {
+  if (previousDone_ && module.index > 0) {
+    // The tool ends each module asking for a power cycle, and begins the next asking for one:
+    // they are the same.
+    printer_->print(printer_->paint(
+        "One power cycle completes module " + previousLabel_ + " and starts module " +
+            moduleLabel(module) + ": when asked below to power the hand off and on, do it once.",
+        Colour::kBold));
+  }
+  previousDone_ = false;
   std::string title = "Module " + moduleLabel(module) + ": " + module.path;
   if (module.count > 1) {
     title += "  [" + std::to_string(module.index + 1) + " of " + std::to_string(module.count) + "]";
@@ -98,21 +113,50 @@ void TerminalView::checked(const ModuleInfo& /*module*/, const PreflightResult& 
   }
   if (checks.haveSummary) {
     const ImageSummary& summary = checks.summary;
-    printer_->print("  " + withThousands(summary.lineCount) + " lines, " +
+    int records = summary.dataRecords + summary.terminationRecords + summary.symbolRecords;
+    printer_->print("  " + withThousands(records) + (records == 1 ? " record, " : " records, ") +
+                    withThousands(summary.dataBytes) + " data bytes, " +
                     withThousands(summary.payloadChars) + " characters to send; about " +
                     format("%.0f", summary.estimatedSeconds) +
                     " s from the power cycle to the end.");
   }
-  if (refused) {
-    printer_->print(printer_->paint(
-        "Not started: the checks found a problem, and the hand was not touched. Fix it, or "
-        "start again with --force to flash all the same.",
-        Colour::kRed));
+  if (!refused) {
+    return;
   }
+  bool nodeProblem = false;
+  bool fileProblem = false;
+  for (const Finding& finding : checks.findings) {
+    if (finding.severity == Severity::kProblem) {
+      bool aboutNode = finding.topic == "node";
+      bool aboutFile = finding.topic == "file" || finding.topic == "record";
+      nodeProblem = nodeProblem || aboutNode;
+      fileProblem = fileProblem || aboutFile;
+    }
+  }
+  if (fileProblem || nodeProblem) {
+    std::string what;
+    if (nodeProblem) {
+      what +=
+          " Give the module's node number: 11 (Finger 1), 12 (Finger 2), 13 (Finger 3) or "
+          "14 (Spread).";
+    }
+    if (fileProblem) {
+      what +=
+          " The guide never flashes a firmware file with problems, not even with --force: give "
+          "the right file, or a sound copy of it (the one its maker released, or built again), "
+          "check it with nodletflash-check, and start again.";
+    }
+    printer_->print(printer_->paint(
+        "Not started: the checks found the problems above, and nothing was sent to the hand." +
+            what,
+        Colour::kRed));
+    return;
+  }
+  printer_->print(printer_->paint(
+      "Not started: the checks found a problem with this computer or the bus, and nothing was "
+      "sent to the hand. Fix it, or start again with --force to flash all the same.",
+      Colour::kRed));
 }
-
-void TerminalView::toolStarted(const ModuleInfo& /*module*/,
-                               const std::vector<std::string>& /*argv*/, double /*seconds*/) {}
 
 void TerminalView::message(const ModuleInfo& /*module*/, const ToolMessage& message,
                            const ProgressFigures* progress) {
@@ -188,19 +232,19 @@ void TerminalView::toolError(const ModuleInfo& /*module*/, const std::string& li
   printer_->print(printer_->paint("  (tool) " + line, Colour::kDim));
 }
 
-void TerminalView::powerCycle(const ModuleInfo& /*module*/, const PowerCycleEvent& event,
-                              const HandState& hand, double seconds) {
+void TerminalView::powerCycle(const ModuleInfo& /*module*/, const PowerCycleStep& step,
+                              double seconds) {
   if (instructionAt_ < 0) {
     return;
   }
-  hand_ = hand;
+  hand_ = handAfter(hand_, step, instructionAt_);
   if (printer_->smart()) {
     lastDrawn_ = -1;
     showPowerCycle(seconds);
-  } else if (event.phase == PowerCyclePhase::kAsked) {
-    printer_->print(powerCycleInstructions(hand));
+  } else if (step.phase == PowerCycleStep::kAsked) {
+    printer_->print(powerCycleInstructions(hand_));
   } else {
-    printer_->print(powerCycleLine(hand, event.at, kPlainWidth));
+    printer_->print(powerCycleLine(hand_, step.atSeconds - instructionAt_, kPlainWidth));
   }
 }
 
@@ -265,44 +309,37 @@ void TerminalView::moduleEnds(const ModuleInfo& module, const ModuleOutcome& out
   instructionAt_ = -1;
   downloading_ = false;
   std::string label = "Module " + moduleLabel(module);
-  std::string took = format(" (%.1f s).", outcome.seconds);
+  std::string took = format(" (%.1f s). ", outcome.seconds);
+  std::string meaning = outcomeMeaning(module, outcome);
   switch (outcome.result) {
     case Result::kDone:
-      printer_->print(printer_->paint(label + ": done" + took, Colour::kGreen));
+      printer_->print(printer_->paint(label + ": done" + took + meaning, outcome.overridden.empty()
+                                                                             ? Colour::kGreen
+                                                                             : Colour::kYellow));
+      previousDone_ = true;
+      previousLabel_ = moduleLabel(module);
       break;
     case Result::kFailed:
       printer_->print(printer_->paint(
-          label + ": failed, exit status " + std::to_string(outcome.status) + took, Colour::kRed));
-      break;
-    case Result::kRefused:
-      printer_->print(
-          printer_->paint(label + ": not flashed (the checks refused it).", Colour::kRed));
-      break;
-    case Result::kNotStarted:
-      printer_->print(printer_->paint(label + ": the tool could not be started: " + outcome.reason,
-                                      Colour::kRed));
+          label + ": failed, exit status " + std::to_string(outcome.status) + took + meaning,
+          Colour::kRed));
       break;
     case Result::kInterrupted:
-      if (outcome.stage == Stage::kDownload) {
-        printer_->print(printer_->paint(
-            label + ": INTERRUPTED DURING THE DOWNLOAD. The module may hold part of the new "
-                    "firmware and may not work until it is flashed completely. Switch the hand "
-                    "off and on, and flash this module again with the same file.",
-            Colour::kRed));
-      } else if (outcome.stage == Stage::kClosing || outcome.stage == Stage::kEnded) {
-        printer_->print(printer_->paint(
-            label + ": interrupted after every character was sent. Switch the hand off and "
-                    "on; if the module does not work, flash it again.",
-            Colour::kYellow));
+      if (outcome.touched == Touched::kPartly) {
+        printer_->print(
+            printer_->paint(label + ": INTERRUPTED DURING THE DOWNLOAD. " + meaning, Colour::kRed));
       } else {
-        printer_->print(printer_->paint(
-            label + ": interrupted before the download began; the module was not changed. "
-                    "Switch the hand off and on before you start again.",
-            Colour::kYellow));
+        printer_->print(printer_->paint(label + ": " + meaning, Colour::kYellow));
       }
       break;
+    case Result::kRefused:
+    case Result::kNotStarted:
     case Result::kSkipped:
+      printer_->print(printer_->paint(label + ": " + meaning, Colour::kRed));
       break;
+  }
+  if (!module.logPath.empty()) {
+    printer_->print("  Log: " + module.logPath);
   }
 }
 
@@ -320,5 +357,9 @@ void TerminalView::sequenceEnds(const std::vector<ModuleInfo>& modules,
   printer_->print("Modules done: " + (done.empty() ? std::string("none") : done) + ".");
   if (!notDone.empty()) {
     printer_->print(printer_->paint("Modules not done: " + notDone + ".", Colour::kRed));
+    if (!commandForRest_.empty()) {
+      printer_->print("To flash the modules not done, once what stopped them is put right:");
+      printer_->print("  " + commandForRest_);
+    }
   }
 }

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "line_printer.h"
+#include "power_cycle_watch.h"
 #include "run_observer.h"
 
 /// Shows a guided update on the guide's standard output; on a terminal that is not smart (or
@@ -14,18 +15,18 @@ class TerminalView : public RunObserver {
   explicit TerminalView(LinePrinter* printer, std::string rehearsal)
       : printer_(printer), rehearsal_(std::move(rehearsal)) {}
 
+  /// The command that flashes the modules not done, shown when the sequence stops.
+  void setCommandForRest(std::string command) { commandForRest_ = std::move(command); }
+
   void moduleBegins(const ModuleInfo& module, double seconds) override;
   void checked(const ModuleInfo& module, const PreflightResult& checks, bool refused,
                double seconds) override;
-  void toolStarted(const ModuleInfo& module, const std::vector<std::string>& argv,
-                   double seconds) override;
   void message(const ModuleInfo& module, const ToolMessage& message,
                const ProgressFigures* progress) override;
   void toolError(const ModuleInfo& module, const std::string& line, double seconds) override;
   void tick(const ModuleInfo& module, Stage stage, const ProgressFigures* progress,
             double seconds) override;
-  void powerCycle(const ModuleInfo& module, const PowerCycleEvent& event, const HandState& hand,
-                  double seconds) override;
+  void powerCycle(const ModuleInfo& module, const PowerCycleStep& step, double seconds) override;
   void interrupting(const ModuleInfo& module, Stage stage, double seconds) override;
   void moduleEnds(const ModuleInfo& module, const ModuleOutcome& outcome, double seconds) override;
   void sequenceEnds(const std::vector<ModuleInfo>& modules,
@@ -42,8 +43,11 @@ class TerminalView : public RunObserver {
   HandState hand_;             // what is known of the hand in the power cycle
   int plainWaitShown_ = 0;     // plain mode: the last 10 s mark of the wait printed
   bool downloading_ = false;
-  double lastDrawn_ = -1;     // when the live line was last drawn
-  int plainTenthShown_ = -1;  // plain mode: the last tenth of the download printed
+  double lastDrawn_ = -1;      // when the live line was last drawn
+  int plainTenthShown_ = -1;   // plain mode: the last tenth of the download printed
+  bool previousDone_ = false;  // the module before this one was done
+  std::string previousLabel_;
+  std::string commandForRest_;
 };
 
 /// The progress bar line: bar, percentage, line, characters, pace and time left.

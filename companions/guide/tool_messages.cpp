@@ -61,12 +61,10 @@ ToolMessage classifyLine(const std::string& line) {
   return message;
 }
 
-void ToolMessageReader::emit(std::string line, double seconds, std::vector<ToolMessage>* out) {
-  if (!line.empty() && line.back() == '\r') {
-    line.pop_back();
-  }
-  ToolMessage message = classifyLine(line);
+void ToolMessageReader::emit(SplitLine line, double seconds, std::vector<ToolMessage>* out) {
+  ToolMessage message = classifyLine(line.text);
   message.seconds = seconds;
+  message.cut = line.cut;
   if (message.kind == MessageKind::kError) {
     afterError_ = true;
   } else if (afterError_ && message.kind != MessageKind::kBlank &&
@@ -80,23 +78,17 @@ void ToolMessageReader::emit(std::string line, double seconds, std::vector<ToolM
 
 void ToolMessageReader::feed(const std::string& bytes, double seconds,
                              std::vector<ToolMessage>* out) {
-  size_t start = 0;
-  for (;;) {
-    size_t newline = bytes.find('\n', start);
-    if (newline == std::string::npos) {
-      pending_.append(bytes, start, std::string::npos);
-      return;
-    }
-    pending_.append(bytes, start, newline - start);
-    emit(std::move(pending_), seconds, out);
-    pending_.clear();
-    start = newline + 1;
+  splitter_.feed(bytes, &lines_);
+  for (SplitLine& line : lines_) {
+    emit(std::move(line), seconds, out);
   }
+  lines_.clear();
 }
 
 void ToolMessageReader::finish(double seconds, std::vector<ToolMessage>* out) {
-  if (!pending_.empty()) {
-    emit(std::move(pending_), seconds, out);
-    pending_.clear();
+  splitter_.finish(&lines_);
+  for (SplitLine& line : lines_) {
+    emit(std::move(line), seconds, out);
   }
+  lines_.clear();
 }

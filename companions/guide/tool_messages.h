@@ -4,6 +4,8 @@
 #include <string>
 #include <vector>
 
+#include "line_splitter.h"
+
 /// What kind of message a line of the tool's output is.
 enum class MessageKind {
   kNarration,    // untagged text: the stage being entered
@@ -32,6 +34,7 @@ struct ToolMessage {
   double percent = 0;         // kProgress: the value printed
   bool succeeded = false;     // kClosing: which closing line it is
   double seconds = 0;         // when the line was complete, in seconds since the guide started
+  bool cut = false;           // the line was longer than the splitter's bound: |raw| is cut
 };
 
 /// Cuts the tool's output into lines, whatever pieces it arrives in, and classifies them. A
@@ -47,9 +50,10 @@ class ToolMessageReader {
   void finish(double seconds, std::vector<ToolMessage>* out);
 
  private:
-  void emit(std::string line, double seconds, std::vector<ToolMessage>* out);
+  void emit(SplitLine line, double seconds, std::vector<ToolMessage>* out);
 
-  std::string pending_;
+  LineSplitter splitter_;
+  std::vector<SplitLine> lines_;
   bool afterError_ = false;
 };
 

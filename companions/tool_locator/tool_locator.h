@@ -31,3 +31,14 @@ ToolLocation locateTool(const std::string& toolOption, const std::string& progra
 
 /// locateTool for this process: its own path and the PATH of its environment.
 ToolLocation locateToolFromHere(const std::string& toolOption);
+
+/// The virtual hand's file name on this platform: "nodletflash-sim" or "nodletflash-sim.exe".
+const char* virtualHandFileName();
+
+/// Finds the virtual hand as locateTool finds the tool (|simOption| is --sim), and also in the
+/// directory sim/ beside |programPath|, where the build tree keeps it.
+ToolLocation locateVirtualHand(const std::string& simOption, const std::string& programPath,
+                               const std::string& searchPath);
+
+/// locateVirtualHand for this process.
+ToolLocation locateVirtualHandFromHere(const std::string& simOption);

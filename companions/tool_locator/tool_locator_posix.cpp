@@ -7,6 +7,10 @@ const char* toolFileName() {
   return "nodletflash";
 }
 
+const char* virtualHandFileName() {
+  return "nodletflash-sim";
+}
+
 char pathListSeparator() {
   return ':';
 }

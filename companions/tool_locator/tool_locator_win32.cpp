@@ -6,6 +6,10 @@ const char* toolFileName() {
   return "nodletflash.exe";
 }
 
+const char* virtualHandFileName() {
+  return "nodletflash-sim.exe";
+}
+
 char pathListSeparator() {
   return ';';
 }

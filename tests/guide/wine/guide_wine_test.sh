@@ -4,10 +4,11 @@
 #   guide_wine_test.sh --prefix DIR --cwd DIR --expect-status N [--expect-error TEXT]
 #                      [--expect-outcome WORD] [--env NAME=VALUE]... -- EXE [ARG...]
 #
-# Every line of standard output must be a JSON object of the feed (v 1, t, module, event);
-# the last one the module's end, with the tool's status passed through. --expect-error: the
-# single error event's text starts with TEXT; without it there must be none. The power cycle
-# comes from the clock alone: one "asked" step for each instruction, no other.
+# Every line of standard output must be an object of the feed, valid against its schema in
+# doc/ (by Debian's python3-jsonschema); the last one the module's end, with the tool's status
+# passed through. --expect-error: the single error event's text starts with TEXT; without it
+# there must be none. The power cycle comes from the clock alone: one "asked" step for each
+# instruction, no other.
 set -uo pipefail
 
 die() {
@@ -51,9 +52,13 @@ shift
   </dev/null >"$work/out" 2>"$work/err"
 status=$?
 
-python3 - "$work/out" "$status" "$expect_status" "$expect_error" "$expect_outcome" <<'PY'
+schema=$(dirname "$(realpath "$0")")/../../../doc/nodletflash-guide-feed.schema.json
+/usr/bin/python3 - "$work/out" "$status" "$expect_status" "$expect_error" "$expect_outcome" \
+  "$schema" <<'PY'
 import json, sys
-path, status, want_status, want_error, want_outcome = sys.argv[1:]
+import jsonschema
+path, status, want_status, want_error, want_outcome, schema_path = sys.argv[1:]
+validator = jsonschema.Draft202012Validator(json.load(open(schema_path, encoding="utf-8")))
 status, want_status = int(status), (int(want_status) % 256 + 256) % 256
 failures = []
 events = []
@@ -65,9 +70,8 @@ for number, line in enumerate(open(path, encoding="utf-8", newline=""), 1):
     except ValueError:
         failures.append(f"line {number} is not JSON: {line!r}")
         continue
-    if not isinstance(event, dict) or event.get("v") != 1 or "t" not in event \
-            or "module" not in event or "event" not in event:
-        failures.append(f"line {number} lacks the feed's fields: {line!r}")
+    for error in validator.iter_errors(event):
+        failures.append(f"line {number} does not hold to the schema: {error.message}: {line!r}")
     events.append(event)
 if status != want_status:
     failures.append(f"exit status {status}, expected {want_status}")
