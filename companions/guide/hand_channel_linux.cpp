@@ -37,10 +37,14 @@ bool sameFrame(const CanFrame& a, const CanFrame& b) {
 }
 
 // A raw socket that receives every frame on the interface the tool opens; -1 when it cannot be
-// had (no CAN support, no such interface). It never sends, and changes nothing on the interface.
+// had (no CAN support, no interface is the hand's, or it is gone). It never sends, and changes nothing on the interface.
 int listenToToolsInterface() {
-  std::string name = chooseCanInterface("/sys/class/net");
-  unsigned index = if_nametoindex(name.c_str());
+  // The tool's own choice: the configuration file's interface, else the first peak_usb one.
+  CanInterfaceChoice choice = chooseCanInterface("/sys/class/net", kInterfaceConfigPath);
+  if (choice.rule == CanInterfaceRule::kNone) {
+    return -1;
+  }
+  unsigned index = if_nametoindex(choice.name.c_str());
   if (index == 0) {
     return -1;
   }
