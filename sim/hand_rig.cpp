@@ -7,8 +7,9 @@
 HandRig::HandRig(SimClock& clock, RigConfig config)
     : clock_(clock),
       fault_(std::move(config.fault)),
+      report_(std::move(config.report)),
       node_(config.node, config.behaviour),
-      person_(config.person) {
+      person_(config.person, config.switchOffDelay, config.offTime) {
   now_ = clock_.now();
   if (config.handOnAtStart) {
     node_.poweredSinceLongAgo(now_);
@@ -76,7 +77,9 @@ CanStatus HandRig::write(const CanFrame& frame) {
   }
   switch (frameKind(frame)) {
     case FrameKind::kQuery:
-      ++stats_.queries;
+      if (++stats_.queries == 1) {
+        tell(node_.powered() ? "first-query on" : "first-query off");
+      }
       person_.onQuery(now_);
       break;
     case FrameKind::kReset:
@@ -95,6 +98,12 @@ CanStatus HandRig::write(const CanFrame& frame) {
   return status;
 }
 
+void HandRig::tell(const char* what) {
+  if (report_) {
+    report_(what, now_);
+  }
+}
+
 void HandRig::sleepMs(unsigned ms) {
   SimTime span = static_cast<SimTime>(ms) * kMillisecond;
   stats_.sleepTime += span;
@@ -108,9 +117,12 @@ void HandRig::switchHand(bool on) {
   if (on) {
     node_.powerOn(now_);
     ++stats_.powerOns;
+    awaiting_answer_ = true;
+    tell("power-on");
   } else {
     node_.powerOff();
     ++stats_.powerOffs;
+    tell("power-off");
   }
 }
 
@@ -170,6 +182,10 @@ void HandRig::endFrame() {
     node_.receive(wire_.frame, now_);
   } else if (nodeStillOn) {
     adapter_.receive(wire_.frame);
+    if (awaiting_answer_) {
+      awaiting_answer_ = false;
+      tell("answer");
+    }
   }
 }
 

@@ -34,7 +34,14 @@ struct RigConfig {
   NodeBehaviour behaviour;
   PersonPlan person = PersonPlan::kPowerCycle;
   bool handOnAtStart = true;
+  /// A person who switches the hand off this long after the first query, for this long.
+  SimTime switchOffDelay = kPersonSwitchOffDelay;
+  SimTime offTime = kPersonOffTime;
   FaultPlan fault;
+  /// Told what happens to the hand: "first-query on" or "first-query off" (the hand's power at
+  /// the first query), "power-off", "power-on", "answer" (the first frame the host receives
+  /// after a power-on), each with the hand time.
+  std::function<void(const char* what, SimTime at)> report;
 };
 
 /// Counts of what the host did and what the bus carried.
@@ -104,8 +111,12 @@ class HandRig {
   void startFrame();
   void endFrame();
 
+  void tell(const char* what);
+
   SimClock& clock_;
   FaultPlan fault_;
+  std::function<void(const char*, SimTime)> report_;
+  bool awaiting_answer_ = false;  // switched on, and nothing received from the node since
   AdapterModel adapter_;
   NodeModel node_;
   PersonModel person_;

@@ -32,6 +32,10 @@ constexpr SimTime kPersonSwitchOffDelay = 1 * kSecond;
 constexpr SimTime kPersonOffTime = 5 * kSecond;
 /// With the hand already off: from the first query until it is switched on.
 constexpr SimTime kPersonSwitchOnDelay = 5 * kSecond;
+/// A person who switches off late: from the first query until the hand goes off, and how long
+/// it stays off.
+constexpr SimTime kLatePersonSwitchOffDelay = 30 * kSecond;
+constexpr SimTime kLatePersonOffTime = 6 * kSecond;
 
 // The adapter.
 /// What one read or write costs the host on the virtual clock (a USB adapter's library call).

@@ -7,7 +7,7 @@ void PersonModel::onQuery(SimTime now) {
   started_ = true;
   switch (plan_) {
     case PersonPlan::kPowerCycle:
-      next_at_ = now + kPersonSwitchOffDelay;
+      next_at_ = now + switch_off_delay_;
       next_is_on_ = false;
       break;
     case PersonPlan::kSwitchOn:
@@ -22,7 +22,7 @@ void PersonModel::onQuery(SimTime now) {
 bool PersonModel::act() {
   bool on = next_is_on_;
   if (!on && plan_ == PersonPlan::kPowerCycle) {
-    next_at_ += kPersonOffTime;
+    next_at_ += off_time_;
     next_is_on_ = true;
   } else {
     next_at_ = kNever;

@@ -13,7 +13,9 @@ enum class PersonPlan {
 /// The person: reacts to the first query with the plan's switch actions at fixed delays.
 class PersonModel {
  public:
-  explicit PersonModel(PersonPlan plan) : plan_(plan) {}
+  explicit PersonModel(PersonPlan plan, SimTime switchOffDelay = kPersonSwitchOffDelay,
+                       SimTime offTime = kPersonOffTime)
+      : plan_(plan), switch_off_delay_(switchOffDelay), off_time_(offTime) {}
 
   /// The tool has sent a query; the first one starts the plan.
   void onQuery(SimTime now);
@@ -25,6 +27,8 @@ class PersonModel {
 
  private:
   PersonPlan plan_;
+  SimTime switch_off_delay_;
+  SimTime off_time_;
   bool started_ = false;
   SimTime next_at_ = kNever;
   bool next_is_on_ = false;

@@ -33,7 +33,8 @@ bool isWriteOf(const AdapterCall& call, FrameKind kind) {
 }  // namespace
 
 const char* scenarioNames() {
-  return "normal, already-off, never-answers, never-powers-off, silent-from=N, query-write-fails, "
+  return "normal, switched-off-late, already-off, never-answers, never-powers-off, silent-from=N, "
+         "query-write-fails, "
          "writes-fail-after-first, open-fails, recycle-stuck, reset-write-fails, "
          "start-write-fails, no-go-ahead, data-write-fails-at=N, close-fails, class-read-fails, "
          "class-wrong, thread-read-fails, thread-wrong, affinity-read-fails, fail-call=K";
@@ -43,6 +44,8 @@ bool parseScenario(const std::string& name, Scenario* scenario) {
   Scenario s;
   s.name = name;
   if (name == "normal") {
+  } else if (name == "switched-off-late") {
+    s.lateOff = true;
   } else if (name == "already-off") {
     s.handOnAtStart = false;
     s.person = PersonPlan::kSwitchOn;
@@ -99,6 +102,10 @@ RigConfig rigConfigFor(const Scenario& scenario, int node) {
   config.behaviour = scenario.behaviour;
   config.person = scenario.person;
   config.handOnAtStart = scenario.handOnAtStart;
+  if (scenario.lateOff) {
+    config.switchOffDelay = kLatePersonSwitchOffDelay;
+    config.offTime = kLatePersonOffTime;
+  }
   long n = scenario.n;
   switch (scenario.adapterFault) {
     case AdapterFault::kNone:

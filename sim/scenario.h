@@ -34,6 +34,7 @@ struct Scenario {
   std::string name;
   bool handOnAtStart = true;
   PersonPlan person = PersonPlan::kPowerCycle;
+  bool lateOff = false;  // the person switches off late
   NodeBehaviour behaviour;
   AdapterFault adapterFault = AdapterFault::kNone;
   long n = 0;  // the count that kDataWriteAt and kCallAt name

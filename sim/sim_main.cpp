@@ -1,10 +1,12 @@
 // nodletflash-sim: the tool's own run against the virtual hand.
 //
 //   nodletflash-sim [--sim-clock=real|virtual] [--sim-scenario=NAME] [--sim-report=FILE]
-//                   <nodletNumber> <filename>
+//                   [--sim-events-fd=N] <nodletNumber> <filename>
 //
 // The --sim- options come first; the rest is the tool's command line, passed on unchanged.
-// Standard output belongs to the tool; the simulation speaks only through the report file.
+// Standard output belongs to the tool; the simulation speaks only through the report file and
+// the events it writes, as they happen, to an inherited descriptor.
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -29,6 +31,7 @@ struct SimOptions {
   bool realClock = true;
   Scenario scenario;
   std::string reportPath;
+  int eventsFd = -1;  // where the hand's power and answers are told; -1: nowhere
 };
 
 // Everything the simulated run is made of. It lives until the process ends, since the run ends
@@ -41,6 +44,7 @@ struct SimSession {
   std::unique_ptr<SimSleeper> sleeper;
   std::unique_ptr<SimScheduling> scheduling;
   std::chrono::steady_clock::time_point wallStart;
+  std::FILE* events = nullptr;
 };
 
 SimSession* g_session = nullptr;
@@ -64,6 +68,15 @@ int parseSimOptions(int argc, char** argv, SimOptions* options) {
       if (!parseScenario(arg + std::strlen("--sim-scenario="), &options->scenario)) {
         return 0;
       }
+    } else if (startsWith(arg, "--sim-events-fd=")) {
+      // Standard input, output and error are the tool's.
+      char* end = nullptr;
+      const char* digits = arg + std::strlen("--sim-events-fd=");
+      long fd = std::strtol(digits, &end, 10);
+      if (end == digits || *end != '\0' || fd < 3 || fd > 65535) {
+        return 0;
+      }
+      options->eventsFd = static_cast<int>(fd);
     } else if (startsWith(arg, "--sim-report=") && arg[std::strlen("--sim-report=")] != '\0') {
       options->reportPath = arg + std::strlen("--sim-report=");
     } else {
@@ -104,7 +117,7 @@ int main(int argc, char** argv) {
   if (first == 0) {
     std::fprintf(stderr,
                  "usage: %s [--sim-clock=real|virtual] [--sim-scenario=NAME] [--sim-report=FILE] "
-                 "<nodletNumber> <filename>\nscenarios: %s\n",
+                 "[--sim-events-fd=N] <nodletNumber> <filename>\nscenarios: %s\n",
                  argc > 0 ? argv[0] : "nodletflash-sim", scenarioNames());
     return 2;
   }
@@ -127,7 +140,23 @@ int main(int argc, char** argv) {
   } else {
     s.clock = std::make_unique<VirtualClock>();
   }
-  s.rig = std::make_unique<HandRig>(*s.clock, rigConfigFor(options.scenario, node));
+  RigConfig config = rigConfigFor(options.scenario, node);
+  if (options.eventsFd >= 0) {
+    s.events = fdopen(options.eventsFd, "w");
+    if (s.events == nullptr) {
+      std::fprintf(stderr, "nodletflash-sim: cannot write events to descriptor %d: %s\n",
+                   options.eventsFd, std::strerror(errno));
+      return 2;
+    }
+    config.report = [](const char* what, SimTime at) {
+      std::FILE* events = g_session->events;
+      if (events != nullptr) {
+        std::fprintf(events, "%.6f %s\n", static_cast<double>(at) / kSecond, what);
+        std::fflush(events);
+      }
+    };
+  }
+  s.rig = std::make_unique<HandRig>(*s.clock, std::move(config));
   s.port = std::make_unique<SimPort>(*s.rig);
   s.sleeper = std::make_unique<SimSleeper>(*s.rig);
   s.scheduling = std::make_unique<SimScheduling>(options.scenario.scheduling);

@@ -145,3 +145,14 @@ TEST(PowerCycleTest, RecycleRetriesAndGivesUp) {
 }
 
 }  // namespace
+
+TEST(PowerCycleLimits, FollowFromTheAttemptBudgetAndTheProbesSleeps) {
+  // 500 answered probes of 100 ms; 500 silent ones of 150 ms.
+  EXPECT_DOUBLE_EQ(powerOffLimitSeconds(), 50);
+  EXPECT_DOUBLE_EQ(powerOnLimitSeconds(0), 75);
+  // Each second before the hand goes off leaves 1.5 s less: 75 - t/2.
+  EXPECT_DOUBLE_EQ(powerOnLimitSeconds(10), 70);
+  EXPECT_DOUBLE_EQ(powerOnLimitSeconds(30), 60);
+  EXPECT_DOUBLE_EQ(powerOnLimitSeconds(50), 50);
+  EXPECT_DOUBLE_EQ(powerOnLimitSeconds(60), 60);  // no budget left: nothing to add
+}

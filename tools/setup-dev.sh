@@ -7,7 +7,7 @@ here=$(dirname "$0")
 
 bash "$here/setup.sh"
 packages=(
-  git python3
+  git python3 python3-jsonschema
   libgtest-dev libgmock-dev libbenchmark-dev
   clang clang-tidy clang-format libclang-rt-14-dev
   qemu-system-x86 busybox-static cpio xz-utils zstd

@@ -14,7 +14,8 @@ using FeedSink = std::function<void(const nlohmann::ordered_json& event)>;
 /// A sink that writes each object to |out| as one line and flushes it.
 FeedSink jsonLinesSink(std::FILE* out);
 
-/// Builds the feed's objects from the events of a guided update (the schema is in doc/supervising-programs.md).
+/// Builds the feed's objects from the events of a guided update (described in
+/// doc/supervising-programs.md, its schema in doc/nodletflash-guide-feed.schema.json).
 class JsonFeed : public RunObserver {
  public:
   explicit JsonFeed(FeedSink sink) : sink_(std::move(sink)) {}

@@ -27,18 +27,83 @@ const char* colourCode(Colour colour) {
   return "";
 }
 
-// The number of columns |text| takes: every byte but the continuation bytes of UTF-8.
+// The number of columns |text| takes: every byte but the continuation bytes of UTF-8 and the
+// escape sequences that set colours.
 size_t columns(const std::string& text) {
   size_t count = 0;
-  for (char c : text) {
-    if ((static_cast<unsigned char>(c) & 0xC0) != 0x80) {
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == '\x1b') {
+      while (i < text.size() && text[i] != 'm') {
+        ++i;
+      }
+      continue;
+    }
+    if ((static_cast<unsigned char>(text[i]) & 0xC0) != 0x80) {
       ++count;
     }
   }
   return count;
 }
 
+// How far a line's continuations are indented: as far as its own text begins, past its
+// leading spaces and a list mark ("- ", "-> ", ">> ").
+size_t hangingIndent(const std::string& painted) {
+  std::string text;
+  for (size_t i = 0; i < painted.size(); ++i) {
+    if (painted[i] == '\x1b') {
+      while (i < painted.size() && painted[i] != 'm') {
+        ++i;
+      }
+    } else {
+      text += painted[i];
+    }
+  }
+  size_t indent = 0;
+  while (indent < text.size() && text[indent] == ' ') {
+    ++indent;
+  }
+  for (const char* mark : {"- ", "-> ", ">> "}) {
+    if (text.compare(indent, std::char_traits<char>::length(mark), mark) == 0) {
+      return indent + std::char_traits<char>::length(mark);
+    }
+  }
+  return indent;
+}
+
 }  // namespace
+
+std::string wrapText(const std::string& text, size_t width) {
+  if (width < 20 || columns(text) <= width) {
+    return text;
+  }
+  size_t indent = hangingIndent(text);
+  // Words are what single spaces separate: runs of spaces (the padding of columns) come back
+  // as empty words and are kept.
+  std::string out;
+  std::string line;
+  bool first = true;
+  size_t start = 0;
+  for (;;) {
+    size_t space = text.find(' ', start);
+    size_t end = space == std::string::npos ? text.size() : space;
+    std::string word = text.substr(start, end - start);
+    if (first) {
+      line = word;
+      first = false;
+    } else if (!word.empty() && columns(line) > indent &&
+               columns(line) + 1 + columns(word) > width) {
+      out += line + "\n";
+      line = std::string(indent, ' ') + word;
+    } else {
+      line += " " + word;
+    }
+    if (space == std::string::npos) {
+      break;
+    }
+    start = space + 1;
+  }
+  return out + line;
+}
 
 LinePrinter::LinePrinter(std::FILE* out, bool noColour) : out_(out) {
   TerminalFacts facts = inspectTerminal(out);
@@ -46,12 +111,18 @@ LinePrinter::LinePrinter(std::FILE* out, bool noColour) : out_(out) {
   colour_ = smart_ && !noColour;
 }
 
+int LinePrinter::width() const {
+  return terminalWidth(out_);
+}
+
 void LinePrinter::write(const std::string& bytes) {
   std::fwrite(bytes.data(), 1, bytes.size(), out_);
   std::fflush(out_);
 }
 
-void LinePrinter::print(const std::string& text) {
+void LinePrinter::print(const std::string& plain) {
+  // On a terminal, long lines break between words; through a pipe they stay whole.
+  std::string text = smart_ ? wrapText(plain, static_cast<size_t>(terminalWidth(out_)) - 1) : plain;
   if (!live_.empty()) {
     std::string live = live_;
     write(kEraseLine + text + "\n");

@@ -8,6 +8,10 @@
 /// The colours the guide uses.
 enum class Colour { kNone, kRed, kGreen, kYellow, kCyan, kBold, kDim };
 
+/// |text| broken between words into lines of at most |width| columns (a word longer than that
+/// stands alone); later lines are indented to where the text of the first begins.
+std::string wrapText(const std::string& text, size_t width);
+
 /// A LinePrinter writes to one stream and owns its bottom line.
 class LinePrinter {
  public:
@@ -16,8 +20,11 @@ class LinePrinter {
 
   /// True when live lines are drawn.
   bool smart() const { return smart_; }
+  /// The terminal's width now, in columns.
+  int width() const;
 
-  /// Prints |text| as a line of its own, above the live line, which is drawn again after it.
+  /// Prints |text| as a line of its own, above the live line, which is drawn again after it;
+  /// on a smart terminal wrapped at its width.
   void print(const std::string& text);
 
   /// Shows |text| as the live line, replacing the one shown; cut to the terminal's width.

@@ -116,8 +116,8 @@ std::string outcomeMeaning(const ModuleInfo& module, const ModuleOutcome& outcom
       if (!outcome.fileProblems.empty()) {
         return std::string("Not flashed: ") +
                (module.node == 0 ? "the node number is not valid or " : "") +
-               "the firmware file has problems, and the guide never flashes a damaged file, not "
-               "even with --force. The module was not touched.";
+               "the firmware file has problems, and the guide never flashes a file with "
+               "problems, not even with --force. The module was not touched.";
       }
       return "Not flashed: the checks found a problem with this computer or the bus; the module "
              "was not touched.";

@@ -2,7 +2,9 @@
 
 #include <cstdlib>
 
+#include "hand_channel.h"
 #include "subprocess.h"
+#include "tool_access.h"
 #include "tool_locator.h"
 
 namespace {
@@ -98,8 +100,12 @@ bool commandFor(const ModuleInfo& module, const GuideSettings& settings,
   } else {
     ToolLocation tool = locateToolFromHere(settings.toolPath);
     if (tool.path.empty()) {
-      *reason = std::string("the tool (") + toolFileName() +
-                ") is neither next to this program nor on PATH; give it with --tool";
+      // A tool this user may not start is told as such, with what to do about it.
+      std::string notRunnable = inspectTool(settings.toolPath).why;
+      *reason = !notRunnable.empty() ? notRunnable
+                                     : std::string("the tool (") + toolFileName() +
+                                           ") is neither next to this program nor on PATH; "
+                                           "give it with --tool";
       return false;
     }
     argv->push_back(tool.path);
@@ -185,10 +191,15 @@ ModuleOutcome runModule(const ModuleInfo& module, const PreflightResult& fileChe
   if (!commandFor(module, settings, &argv, &outcome.reason)) {
     return end(Result::kNotStarted);
   }
+  HandChannel hand;
+  PowerCycleWatch watch(hand.open(settings.rehearse, module.node, &argv));
   Subprocess child;
   std::string error;
-  if (!child.start(argv, &error)) {
-    outcome.reason = argv[0] + ": " + error;
+  bool started = child.start(argv, &error);
+  hand.childStarted();
+  if (!started) {
+    std::string notRunnable = settings.rehearse ? "" : inspectTool(argv[0]).why;
+    outcome.reason = !notRunnable.empty() ? notRunnable : argv[0] + ": " + error;
     return end(Result::kNotStarted);
   }
   outcome.stage = Stage::kStarting;
@@ -211,6 +222,13 @@ ModuleOutcome runModule(const ModuleInfo& module, const PreflightResult& fileChe
   std::vector<ToolMessage> messages;
   std::vector<SplitLine> lines;
 
+  const auto tellPowerCycle = [&](double now) {
+    for (const PowerCycleStep& step : watch.takeSteps()) {
+      for (RunObserver* observer : observers) {
+        observer->powerCycle(module, step, now);
+      }
+    }
+  };
   const auto deliver = [&]() {
     for (const ToolMessage& message : messages) {
       outcome.stage = advance(outcome.stage, message);
@@ -237,6 +255,12 @@ ModuleOutcome runModule(const ModuleInfo& module, const PreflightResult& fileChe
       for (RunObserver* observer : observers) {
         observer->message(module, message, shown);
       }
+      if (message.milestone == Milestone::kPowerCycleAsked) {
+        watch.asked(message.seconds);
+      } else if (message.milestone == Milestone::kDownloadStarting) {
+        hand.stopListening();
+      }
+      tellPowerCycle(message.seconds);
     }
     messages.clear();
   };
@@ -252,6 +276,9 @@ ModuleOutcome runModule(const ModuleInfo& module, const PreflightResult& fileChe
   for (;;) {
     ChildEvent event = child.wait(kTickMs);
     double now = clock.now();
+    // What the hand did comes before what the tool says next, which may follow from it.
+    hand.drain(&watch, now);
+    tellPowerCycle(now);
     if (event.kind == ChildEvent::kClosed) {
       break;
     }

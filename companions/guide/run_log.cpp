@@ -183,8 +183,8 @@ void RunLog::moduleEnds(const ModuleInfo& module, const ModuleOutcome& outcome, 
   char took[64];
   std::snprintf(took, sizeof(took), ", stage %s, touched %s, after %.3f s",
                 stageName(outcome.stage), touchedName(outcome.touched), outcome.seconds);
-  line(seconds, text + took);
   line(seconds, "meaning: " + outcomeMeaning(module, outcome));
+  line(seconds, text + took);
 }
 
 void RunLog::sequenceEnds(const std::vector<ModuleInfo>& modules,

@@ -26,6 +26,7 @@ struct PowerCycleStep {
   Source source = kClock;
   double offBySeconds = -1;  // kAsked: the hand must be off by then (guide's clock); or -1
   double onBySeconds = -1;   // kAsked, kHandOff: the hand must answer by then; or -1
+  double atSeconds = -1;     // kHandOff, kHandOn: when it happened (guide's clock)
 };
 
 /// Receives the events of a guided update in the order they happen. Times are seconds since

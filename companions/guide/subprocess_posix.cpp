@@ -14,22 +14,31 @@ extern char** environ;
 
 namespace {
 
-// Counted by the handler of the signals that ask this process to stop; the process owns it.
+// What the stop signals' handler touches: a count and the write end of a pipe whose read end
+// is in every wait's poll set, so that a stop is seen at once whatever the guide is waiting
+// for. Owned by the process, as its signal dispositions are.
 volatile sig_atomic_t g_interrupted = 0;
-
-// The signal mask before catchInterruptions blocked the stop signals: waits run with it, and
-// children start with it.
-sigset_t g_old_mask;
-bool g_catching = false;
+int g_wakeRead = -1;
+int g_wakeWrite = -1;
+// SIGHUP was ignored when the guide started (nohup): it stays ignored, here and in children.
+bool g_hangupIgnored = false;
 
 void onStopSignal(int /*signal*/) {
+  int saved = errno;
   g_interrupted = g_interrupted + 1;
+  if (g_wakeWrite >= 0) {
+    char byte = 1;
+    // A full pipe already holds a wake-up: nothing is lost when this write fails.
+    ssize_t ignored = write(g_wakeWrite, &byte, 1);
+    (void)ignored;
+  }
+  errno = saved;
 }
 
-void addStopSignals(sigset_t* set) {
-  sigaddset(set, SIGINT);
-  sigaddset(set, SIGTERM);
-  sigaddset(set, SIGHUP);
+void drainWakeups() {
+  char buffer[64];
+  while (g_wakeRead >= 0 && read(g_wakeRead, buffer, sizeof(buffer)) > 0) {
+  }
 }
 
 }  // namespace
@@ -42,22 +51,50 @@ struct SubprocessState {
   sig_atomic_t interruptionsSeen = 0;  // the interruptions wait() has reported
 };
 
+// Collects the child's exit status once it has ended; |block| waits for that. True once it
+// has.
+bool reap(SubprocessState* state, bool block) {
+  if (state->finished || state->pid <= 0) {
+    return true;
+  }
+  int status = 0;
+  pid_t got;
+  while ((got = waitpid(state->pid, &status, block ? 0 : WNOHANG)) < 0 && errno == EINTR) {
+  }
+  if (got == 0) {
+    return false;
+  }
+  state->finished = true;
+  if (got > 0) {
+    if (WIFEXITED(status)) {
+      state->status = WEXITSTATUS(status);
+    } else if (WIFSIGNALED(status)) {
+      state->status = 128 + WTERMSIG(status);
+    }
+  }
+  return true;
+}
+
 void catchInterruptions() {
-  // The stop signals stay blocked except inside wait()'s ppoll, so a signal can neither slip
-  // in between a check of the flag and the wait nor cut a write to the log or the screen.
-  sigset_t set;
-  sigemptyset(&set);
-  addStopSignals(&set);
-  sigprocmask(SIG_BLOCK, &set, &g_old_mask);
+  int wake[2];
+  if (pipe2(wake, O_CLOEXEC | O_NONBLOCK) == 0) {
+    g_wakeRead = wake[0];
+    g_wakeWrite = wake[1];
+  }
   struct sigaction action {};
   action.sa_handler = onStopSignal;
+  action.sa_flags = SA_RESTART;
   sigemptyset(&action.sa_mask);
   sigaction(SIGINT, &action, nullptr);
   sigaction(SIGTERM, &action, nullptr);
-  sigaction(SIGHUP, &action, nullptr);
+  struct sigaction hangup {};
+  sigaction(SIGHUP, nullptr, &hangup);
+  g_hangupIgnored = hangup.sa_handler == SIG_IGN;
+  if (!g_hangupIgnored) {
+    sigaction(SIGHUP, &action, nullptr);
+  }
   // A reader that closes the guide's output must not end the guide while it holds a child.
   std::signal(SIGPIPE, SIG_IGN);
-  g_catching = true;
 }
 
 void requestInterruption() {
@@ -67,17 +104,6 @@ void requestInterruption() {
 }
 
 bool wasInterrupted() {
-  if (g_catching) {
-    // Lets a pending stop signal in, and its handler run, then blocks them again.
-    sigset_t pending;
-    sigpending(&pending);
-    if (sigismember(&pending, SIGINT) == 1 || sigismember(&pending, SIGTERM) == 1 ||
-        sigismember(&pending, SIGHUP) == 1) {
-      sigset_t blocked;
-      sigprocmask(SIG_SETMASK, &g_old_mask, &blocked);
-      sigprocmask(SIG_SETMASK, &blocked, nullptr);
-    }
-  }
   return g_interrupted != 0;
 }
 
@@ -117,21 +143,21 @@ bool Subprocess::start(const std::vector<std::string>& argv, std::string* error)
   posix_spawn_file_actions_adddup2(&actions, err[1], STDERR_FILENO);
 
   // The child gets its own process group, so that a Ctrl-C at the terminal reaches the guide
-  // alone and the guide decides what reaches the child; it starts with the signal mask and
-  // dispositions this process had before it caught anything.
+  // alone and the guide decides what reaches the child; it starts with the dispositions this
+  // process had before it caught anything (an ignored SIGHUP stays ignored).
   posix_spawnattr_t attributes;
   posix_spawnattr_init(&attributes);
   sigset_t defaults;
   sigemptyset(&defaults);
-  addStopSignals(&defaults);
+  sigaddset(&defaults, SIGINT);
+  sigaddset(&defaults, SIGTERM);
+  if (!g_hangupIgnored) {
+    sigaddset(&defaults, SIGHUP);
+  }
   sigaddset(&defaults, SIGPIPE);
   posix_spawnattr_setsigdefault(&attributes, &defaults);
   sigset_t mask;
-  if (g_catching) {
-    mask = g_old_mask;
-  } else {
-    sigprocmask(SIG_SETMASK, nullptr, &mask);
-  }
+  sigprocmask(SIG_SETMASK, nullptr, &mask);
   posix_spawnattr_setsigmask(&attributes, &mask);
   posix_spawnattr_setpgroup(&attributes, 0);
   posix_spawnattr_setflags(&attributes,
@@ -169,9 +195,9 @@ ChildEvent Subprocess::wait(int timeoutMs) {
       event.kind = ChildEvent::kInterrupted;
       return event;
     }
-    pollfd fds[2];
+    pollfd fds[3];
     nfds_t count = 0;
-    int which[2];
+    int which[3];
     for (int i = 0; i < 2; ++i) {
       if (state_->fds[i] >= 0) {
         fds[count].fd = state_->fds[i];
@@ -181,12 +207,21 @@ ChildEvent Subprocess::wait(int timeoutMs) {
         ++count;
       }
     }
-    if (count == 0) {
+    bool streamsOpen = count > 0;
+    // Both streams at their end is not the child's end: one that closed them and runs on is
+    // waited for here, where a stop can still reach it.
+    if (!streamsOpen && reap(state_.get(), false)) {
       event.kind = ChildEvent::kClosed;
       return event;
     }
-    timespec timeout{timeoutMs / 1000, static_cast<long>(timeoutMs % 1000) * 1000000L};
-    int ready = ppoll(fds, count, &timeout, g_catching ? &g_old_mask : nullptr);
+    if (g_wakeRead >= 0) {
+      fds[count].fd = g_wakeRead;
+      fds[count].events = POLLIN;
+      fds[count].revents = 0;
+      which[count] = -1;
+      ++count;
+    }
+    int ready = poll(fds, count, timeoutMs);
     if (ready < 0) {
       if (errno == EINTR) {
         continue;
@@ -201,6 +236,10 @@ ChildEvent Subprocess::wait(int timeoutMs) {
     for (nfds_t i = 0; i < count; ++i) {
       if (fds[i].revents == 0) {
         continue;
+      }
+      if (which[i] < 0) {
+        drainWakeups();
+        break;
       }
       int& fd = state_->fds[which[i]];
       char buffer[4096];
@@ -221,34 +260,20 @@ ChildEvent Subprocess::wait(int timeoutMs) {
   }
 }
 
+// The stop and the kill go to the child's whole process group: whatever it started goes too.
 void Subprocess::interrupt() {
   if (state_->pid > 0 && !state_->finished) {
-    ::kill(state_->pid, SIGINT);
+    ::kill(-state_->pid, SIGINT);
   }
 }
 
 void Subprocess::kill() {
   if (state_->pid > 0 && !state_->finished) {
-    ::kill(state_->pid, SIGKILL);
+    ::kill(-state_->pid, SIGKILL);
   }
 }
 
 int Subprocess::finish() {
-  if (state_->finished || state_->pid <= 0) {
-    return state_->status;
-  }
-  int status = 0;
-  while (waitpid(state_->pid, &status, 0) < 0) {
-    if (errno != EINTR) {
-      state_->finished = true;
-      return state_->status;
-    }
-  }
-  state_->finished = true;
-  if (WIFEXITED(status)) {
-    state_->status = WEXITSTATUS(status);
-  } else if (WIFSIGNALED(status)) {
-    state_->status = 128 + WTERMSIG(status);
-  }
+  reap(state_.get(), true);
   return state_->status;
 }

@@ -236,8 +236,15 @@ ChildEvent Subprocess::wait(int timeoutMs) {
       ++count;
     }
     if (count == 0) {
-      event.kind = ChildEvent::kClosed;
-      return event;
+      // Both streams at their end is not the child's end: one that closed them and runs on is
+      // waited for here, where a stop can still reach it.
+      if (WaitForSingleObject(state_->process.hProcess, 0) == WAIT_OBJECT_0) {
+        event.kind = ChildEvent::kClosed;
+        return event;
+      }
+      handles[count] = state_->process.hProcess;
+      which[count] = -2;
+      ++count;
     }
     if (g_interrupt_event != nullptr) {
       handles[count] = g_interrupt_event;
@@ -255,7 +262,7 @@ ChildEvent Subprocess::wait(int timeoutMs) {
     }
     int index = which[ready - WAIT_OBJECT_0];
     if (index < 0) {
-      continue;  // an interruption: reported at the top
+      continue;  // an interruption, or the child's end: told at the top
     }
     PipeReader& reader = state_->readers[index];
     reader.pending = false;

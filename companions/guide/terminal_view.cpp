@@ -4,21 +4,16 @@
 #include <cmath>
 #include <cstdio>
 
+#include "power_cycle_text.h"
 #include "troubleshooting.h"
 
 namespace {
 
-// The tool gives up on the power cycle after 500 probes: about 51 s of probes that the hand
-// answers, and about 151 ms for each probe it does not, so about 75 s after the instruction
-// when the hand goes off at once and less the later it does.
-constexpr int kOffLimitSeconds = 50;
-constexpr int kOnLimitSeconds = 70;
-// The guide's pace for the person: off within 5 s, off for 5 s, then on.
-constexpr double kSwitchOffBy = 5;
-constexpr double kSwitchOnAt = 10;
 // The live line is drawn at most this often.
 constexpr double kRedrawInterval = 0.1;
 constexpr int kBarWidth = 24;
+// Plain lines are not cut: the whole wording.
+constexpr int kPlainWidth = 1000;
 
 std::string withThousands(int64_t value) {
   std::string digits = std::to_string(value < 0 ? -value : value);
@@ -69,18 +64,6 @@ std::string progressLine(const ProgressFigures& figures) {
   return line;
 }
 
-std::string powerCycleLine(double seconds) {
-  const char* now = seconds < kSwitchOffBy  ? "switch the hand OFF now"
-                    : seconds < kSwitchOnAt ? "keep the hand off (5 s)"
-                                            : "switch the hand back ON now";
-  char text[160];
-  std::snprintf(text, sizeof(text),
-                "Power cycle, %.0f s since the instruction: %s. Limits: off by %d s, back on by "
-                "about %d s.",
-                std::floor(seconds), now, kOffLimitSeconds, kOnLimitSeconds);
-  return text;
-}
-
 void TerminalView::moduleBegins(const ModuleInfo& module, double /*seconds*/) {
   if (previousDone_ && module.index > 0) {
     // The tool ends each module asking for a power cycle, and begins the next asking for one:
@@ -100,6 +83,7 @@ void TerminalView::moduleBegins(const ModuleInfo& module, double /*seconds*/) {
   }
   printer_->print(printer_->paint(title, Colour::kBold));
   instructionAt_ = -1;
+  hand_ = HandState();
   plainWaitShown_ = 0;
   downloading_ = false;
   lastDrawn_ = -1;
@@ -158,9 +142,9 @@ void TerminalView::checked(const ModuleInfo& /*module*/, const PreflightResult& 
     }
     if (fileProblem) {
       what +=
-          " The guide never flashes a damaged firmware file, not even with --force: get a "
-          "sound copy of the file (the one its maker released, or build it again), check it "
-          "with nodletflash-check, and start again.";
+          " The guide never flashes a firmware file with problems, not even with --force: give "
+          "the right file, or a sound copy of it (the one its maker released, or built again), "
+          "check it with nodletflash-check, and start again.";
     }
     printer_->print(printer_->paint(
         "Not started: the checks found the problems above, and nothing was sent to the hand." +
@@ -201,8 +185,8 @@ void TerminalView::message(const ModuleInfo& /*module*/, const ToolMessage& mess
     case MessageKind::kInstruction:
       printer_->print(printer_->paint(">> " + message.text, Colour::kCyan));
       if (isPowerCycleInstruction(message)) {
+        // What to do is shown once the guide knows how it will follow the hand.
         instructionAt_ = message.seconds;
-        showPowerCycle(message.seconds);
       }
       return;
     case MessageKind::kProgress:
@@ -248,27 +232,42 @@ void TerminalView::toolError(const ModuleInfo& /*module*/, const std::string& li
   printer_->print(printer_->paint("  (tool) " + line, Colour::kDim));
 }
 
+void TerminalView::powerCycle(const ModuleInfo& /*module*/, const PowerCycleStep& step,
+                              double seconds) {
+  if (instructionAt_ < 0) {
+    return;
+  }
+  hand_ = handAfter(hand_, step, instructionAt_);
+  if (printer_->smart()) {
+    lastDrawn_ = -1;
+    showPowerCycle(seconds);
+  } else if (step.phase == PowerCycleStep::kAsked) {
+    printer_->print(powerCycleInstructions(hand_));
+  } else {
+    printer_->print(powerCycleLine(hand_, step.atSeconds - instructionAt_, kPlainWidth));
+  }
+}
+
 void TerminalView::showPowerCycle(double seconds) {
-  double waited = seconds - instructionAt_;
+  if (hand_.offBy <= 0) {
+    return;  // the power-cycle watch has not begun
+  }
+  // On the virtual hand's own clock, which may run ahead of the guide's, what it reported has
+  // happened by now.
+  double waited = std::max(seconds - instructionAt_, hand_.on    ? hand_.onAt
+                                                     : hand_.off ? hand_.offAt
+                                                                 : 0.0);
   if (printer_->smart()) {
     if (lastDrawn_ < 0 || seconds - lastDrawn_ >= kRedrawInterval) {
-      printer_->setLive(powerCycleLine(waited));
+      printer_->setLive(powerCycleLine(hand_, waited, printer_->width()));
       lastDrawn_ = seconds;
     }
     return;
   }
-  // Plain lines: what to do when it changes, then the time every 10 s.
+  // Plain lines: the steps as they come (above), and where things stand every 10 s.
   int mark = static_cast<int>(waited / 10) * 10;
-  if (waited < 1 && plainWaitShown_ == 0) {
-    printer_->print(
-        "Switch the hand off now, keep it off for 5 s, then switch it back on. (The "
-        "tool gives up if the hand is still on at " +
-        std::to_string(kOffLimitSeconds) + " s, or not back on by about " +
-        std::to_string(kOnLimitSeconds) + " s.)");
-    plainWaitShown_ = -1;
-  } else if (mark > 0 && mark > plainWaitShown_) {
-    printer_->print("Waiting for the power cycle: " + std::to_string(mark) +
-                    " s since the instruction.");
+  if (mark > plainWaitShown_) {
+    printer_->print(powerCycleLine(hand_, waited, kPlainWidth));
     plainWaitShown_ = mark;
   }
 }
@@ -326,9 +325,12 @@ void TerminalView::moduleEnds(const ModuleInfo& module, const ModuleOutcome& out
           Colour::kRed));
       break;
     case Result::kInterrupted:
-      printer_->print(printer_->paint(label + ": " + meaning, outcome.touched == Touched::kPartly
-                                                                  ? Colour::kRed
-                                                                  : Colour::kYellow));
+      if (outcome.touched == Touched::kPartly) {
+        printer_->print(
+            printer_->paint(label + ": INTERRUPTED DURING THE DOWNLOAD. " + meaning, Colour::kRed));
+      } else {
+        printer_->print(printer_->paint(label + ": " + meaning, Colour::kYellow));
+      }
       break;
     case Result::kRefused:
     case Result::kNotStarted:

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "line_printer.h"
+#include "power_cycle_watch.h"
 #include "run_observer.h"
 
 /// Shows a guided update on the guide's standard output; on a terminal that is not smart (or
@@ -25,6 +26,7 @@ class TerminalView : public RunObserver {
   void toolError(const ModuleInfo& module, const std::string& line, double seconds) override;
   void tick(const ModuleInfo& module, Stage stage, const ProgressFigures* progress,
             double seconds) override;
+  void powerCycle(const ModuleInfo& module, const PowerCycleStep& step, double seconds) override;
   void interrupting(const ModuleInfo& module, Stage stage, double seconds) override;
   void moduleEnds(const ModuleInfo& module, const ModuleOutcome& outcome, double seconds) override;
   void sequenceEnds(const std::vector<ModuleInfo>& modules,
@@ -38,6 +40,7 @@ class TerminalView : public RunObserver {
   LinePrinter* printer_;
   std::string rehearsal_;      // the scenario when rehearsing, else empty
   double instructionAt_ = -1;  // when the person was asked to power-cycle; <0 when not waiting
+  HandState hand_;             // what is known of the hand in the power cycle
   int plainWaitShown_ = 0;     // plain mode: the last 10 s mark of the wait printed
   bool downloading_ = false;
   double lastDrawn_ = -1;      // when the live line was last drawn
@@ -49,6 +52,3 @@ class TerminalView : public RunObserver {
 
 /// The progress bar line: bar, percentage, line, characters, pace and time left.
 std::string progressLine(const ProgressFigures& figures);
-
-/// What the person should do |seconds| after the power-cycle instruction, with the limits.
-std::string powerCycleLine(double seconds);

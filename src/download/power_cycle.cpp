@@ -8,14 +8,14 @@
 
 namespace {
 
-// Up to kPollWindowReads reads, 2 ms apart; true at the first frame received.
+// Up to kPollWindowReads reads, kPollSleepMs apart; true at the first frame received.
 bool pollWindow(CanPort& port, Sleeper& sleeper) {
   CanFrame frame;
   for (int i = 0; i < kPollWindowReads; ++i) {
     if (port.read(&frame) == kCanOk) {
       return true;
     }
-    sleeper.sleepMs(2);
+    sleeper.sleepMs(kPollSleepMs);
   }
   return false;
 }
@@ -24,11 +24,11 @@ bool pollWindow(CanPort& port, Sleeper& sleeper) {
 // nobody acknowledged does not stay queued. False when the reset failed.
 bool pollAndRecycle(CanPort& port, Sleeper& sleeper, bool* answered) {
   *answered = pollWindow(port, sleeper);
-  sleeper.sleepMs(50);
+  sleeper.sleepMs(kProbeSettleMs);
   if (recycle(port, sleeper) != kCanOk) {
     return false;
   }
-  sleeper.sleepMs(50);
+  sleeper.sleepMs(kProbeSettleMs);
   return true;
 }
 
@@ -65,11 +65,11 @@ PowerCycleOutcome watchPowerCycle(CanPort& port, Sleeper& sleeper, int node) {
     }
   }
 
-  sleeper.sleepMs(100);
+  sleeper.sleepMs(kAnswerSettleMs);
   if (recycle(port, sleeper) != kCanOk) {
     return PowerCycleOutcome::kRecycleFailed;
   }
-  sleeper.sleepMs(100);
+  sleeper.sleepMs(kAnswerSettleMs);
   return PowerCycleOutcome::kAnswered;
 }
 

@@ -38,11 +38,12 @@ std::vector<json> eventsNamed(const std::vector<json>& events, const std::string
 
 // Every event has the fields every reader relies on, with time going forward.
 void expectWellFormed(const std::vector<json>& events) {
-  static const std::set<std::string> kEvents{"check",    "narration", "instruction",
-                                             "progress", "error",     "end"};
+  static const std::set<std::string> kEvents{"module",       "check",       "summary",  "narration",
+                                             "instruction",  "power-cycle", "progress", "error",
+                                             "interrupting", "end"};
   double last = 0;
   for (const json& event : events) {
-    ASSERT_EQ(event["v"], 1) << event;
+    ASSERT_EQ(event["v"], 2) << event;
     ASSERT_TRUE(event["t"].is_number()) << event;
     EXPECT_GE(event["t"].get<double>(), last) << event;
     last = event["t"].get<double>();
@@ -56,8 +57,13 @@ TEST(GuideRehearsal, ANormalRunFeedsEveryEventInOrder) {
   ASSERT_EQ(run.status, 0) << run.output;
   std::vector<json> events = jsonEvents(run.output);
   expectWellFormed(events);
-  ASSERT_FALSE(events.empty());
-  EXPECT_EQ(events.front()["event"], "check");
+  ASSERT_GE(events.size(), 2u);
+  EXPECT_EQ(events[0]["event"], "module");
+  EXPECT_EQ(events[0]["index"], 0);
+  EXPECT_EQ(events[0]["count"], 1);
+  EXPECT_EQ(events[0]["typed"], "12");
+  EXPECT_EQ(events[0]["rehearsal"], "normal");
+  EXPECT_EQ(events[1]["event"], "check");
   for (const json& check : eventsNamed(events, "check")) {
     EXPECT_NE(check["severity"], "problem") << check;
   }
@@ -99,8 +105,15 @@ TEST(GuideRehearsal, ANormalRunFeedsEveryEventInOrder) {
   EXPECT_EQ(end["module"], 12);
   EXPECT_EQ(end["status"], 0);
   EXPECT_EQ(end["outcome"], "done");
-  EXPECT_EQ(end["stage"], "ended");
+  EXPECT_EQ(end["stage"], "closing");
+  EXPECT_EQ(end["touched"], "fully");
   EXPECT_GE(end["seconds"].get<double>(), 0);
+  std::vector<json> summaries = eventsNamed(events, "summary");
+  ASSERT_EQ(summaries.size(), 1u);
+  EXPECT_EQ(summaries[0]["characters"], summary.payloadChars);
+  EXPECT_EQ(summaries[0]["records"],
+            summary.dataRecords + summary.terminationRecords + summary.symbolRecords);
+  EXPECT_EQ(progress.back()["total_characters"], summary.payloadChars);
 }
 
 // A failing run: the tool's error text, the exit status passed on, how far it got.
@@ -109,6 +122,7 @@ struct Failure {
   std::string errorStart;
   int status;
   std::string stage;
+  std::string touched;
   bool closingLine;
 };
 
@@ -132,6 +146,10 @@ TEST_P(GuideFailure, FeedsTheToolsErrorAndEndsWithItsStatus) {
   EXPECT_EQ(end["status"], failure.status);
   EXPECT_EQ(end["outcome"], "failed");
   EXPECT_EQ(end["stage"], failure.stage);
+  EXPECT_EQ(end["touched"], failure.touched);
+  EXPECT_FALSE(end["meaning"].get<std::string>().empty());
+  EXPECT_FALSE(errors[0]["meaning"].is_null()) << errors[0];
+  EXPECT_FALSE(errors[0]["causes"].empty()) << errors[0];
   // The last instruction, to power-cycle after a complete download, never follows a failure.
   for (const json& instruction : eventsNamed(events, "instruction")) {
     EXPECT_EQ(instruction["text"].get<std::string>().find("complete the firmware download"),
@@ -143,14 +161,18 @@ INSTANTIATE_TEST_SUITE_P(
     Scenarios, GuideFailure,
     testing::Values(
         Failure{"never-powers-off", "Timeout occured while waiting for nodlet to be powered off", 1,
-                "ended", true},
+                "power-cycle", "no", true},
         Failure{"never-answers", "Timeout occured while attempting to connect to nodlet", 1,
-                "ended", true},
+                "power-cycle", "no", true},
+        Failure{"reset-write-fails", "Error resetting nodlet.", 1, "download", "no", true},
+        Failure{"data-write-fails-at=1", "Error sending firmware byte, line #1, count #1.", 1,
+                "download", "no", true},
         Failure{"data-write-fails-at=100", "Error sending firmware byte, line #2, count #22.", 1,
-                "ended", true},
+                "download", "partly", true},
         Failure{"close-fails", "Error closing CAN connection (most likely not a problem)", 1,
-                "ended", true},
-        Failure{"class-wrong", "Priority class is not 0x80. Aborting.", 255, "starting", false}),
+                "closing", "fully", true},
+        Failure{"class-wrong", "Priority class is not 0x80. Aborting.", 255, "starting", "no",
+                false}),
     [](const testing::TestParamInfo<Failure>& param) {
       std::string name;
       for (char c : param.param.scenario) {
@@ -289,11 +311,14 @@ TEST(GuideRehearsal, ADamagedFileIsRefusedBeforeAnyChildStarts) {
   EXPECT_TRUE(eventsNamed(events, "narration").empty());
   EXPECT_TRUE(fileLines(dir.path + "/started").empty());
 
-  // --force starts the tool all the same.
-  GuideRun forced = runGuide({"--rehearse", "--sim=" + sim, "--sim-clock=virtual", "--json",
-                              "--no-log", "--force", "12", damaged});
-  EXPECT_EQ(fileLines(dir.path + "/started").size(), 1u);
-  EXPECT_EQ(jsonEvents(forced.output).back()["outcome"], "done") << forced.output;
+  // --force does not override a damaged file, and the refusal says what to do instead.
+  GuideRun forced = runGuide(
+      {"--rehearse", "--sim=" + sim, "--sim-clock=virtual", "--no-log", "--force", "12", damaged});
+  EXPECT_EQ(forced.status, 1);
+  EXPECT_TRUE(fileLines(dir.path + "/started").empty());
+  EXPECT_NE(forced.output.find("never flashes a firmware file with problems"), std::string::npos)
+      << forced.output;
+  EXPECT_EQ(forced.output.find("start again with --force"), std::string::npos) << forced.output;
 }
 
 TEST(GuideRehearsal, ModulesRunInTheOrderGivenAndTheFirstFailureStopsTheRest) {
@@ -390,8 +415,10 @@ TEST(GuideRehearsal, CtrlCIsPassedOnAndTheLogIsComplete) {
   EXPECT_EQ(kill(child, 0), -1);
   // The log ends with the interruption, the module's end and the sequence's.
   std::vector<std::string> lines = fileLines(log);
-  ASSERT_GE(lines.size(), 4u);
-  EXPECT_NE(lines[lines.size() - 3].find("interrupted by the person during stage power-cycle"),
+  ASSERT_GE(lines.size(), 5u);
+  EXPECT_NE(lines[lines.size() - 4].find("interrupted by the person during stage power-cycle"),
+            std::string::npos);
+  EXPECT_NE(lines[lines.size() - 3].find("meaning: Interrupted before the download began"),
             std::string::npos);
   EXPECT_NE(lines[lines.size() - 2].find("end: interrupted, exit status 130"), std::string::npos);
   EXPECT_NE(lines.back().find("sequence: 12=interrupted 13=skipped"), std::string::npos);

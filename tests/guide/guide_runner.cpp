@@ -73,7 +73,8 @@ void readAll(int fd, pid_t pid, GuideRun* run,
 }  // namespace
 
 GuideRun runGuideWatching(const std::vector<std::string>& args,
-                          const std::function<void(const std::string&, pid_t)>& onOutput) {
+                          const std::function<void(const std::string&, pid_t)>& onOutput,
+                          bool hangupIgnored) {
   GuideRun run;
   int out[2];
   if (pipe(out) != 0) {
@@ -89,7 +90,13 @@ GuideRun runGuideWatching(const std::vector<std::string>& args,
   std::vector<std::string> words = commandOf(args);
   std::vector<char*> argv = argvOf(words);
   pid_t pid = -1;
+  // The disposition the guide starts with is this process's: an ignored SIGHUP is inherited.
+  struct sigaction hangup {};
+  struct sigaction before {};
+  hangup.sa_handler = hangupIgnored ? SIG_IGN : SIG_DFL;
+  sigaction(SIGHUP, &hangup, &before);
   int failed = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
+  sigaction(SIGHUP, &before, nullptr);
   posix_spawn_file_actions_destroy(&actions);
   close(out[1]);
   if (failed != 0) {
@@ -113,12 +120,19 @@ GuideRun runGuideOnTerminal(
     const std::vector<std::string>& args, const std::vector<std::string>& environment,
     const std::function<void(const std::string&, const std::function<void(const std::string&)>&)>&
         onOutput) {
+  return runGuideOnTerminalOfWidth(args, environment, 120, onOutput);
+}
+
+GuideRun runGuideOnTerminalOfWidth(
+    const std::vector<std::string>& args, const std::vector<std::string>& environment, int columns,
+    const std::function<void(const std::string&, const std::function<void(const std::string&)>&)>&
+        onOutput) {
   GuideRun run;
   std::vector<std::string> words = commandOf(args);
   std::vector<char*> argv = argvOf(words);
   winsize size{};
   size.ws_row = 40;
-  size.ws_col = 120;
+  size.ws_col = static_cast<unsigned short>(columns);
   int terminal = -1;
   pid_t pid = forkpty(&terminal, nullptr, nullptr, &size);
   if (pid < 0) {
@@ -143,7 +157,30 @@ GuideRun runGuideOnTerminal(
   return run;
 }
 
+// Every line of |output| against the feed's schema, by Debian's python3-jsonschema.
+void expectValidFeed(const std::string& output) {
+  char path[] = "/tmp/guide-feed.XXXXXX";
+  int fd = mkstemp(path);
+  ASSERT_GE(fd, 0);
+  ASSERT_EQ(write(fd, output.data(), output.size()), static_cast<ssize_t>(output.size()));
+  close(fd);
+  std::string command = std::string("'") + PYTHON3_PATH + "' '" + FEED_VALIDATOR + "' '" +
+                        FEED_SCHEMA + "' < " + path + " 2>&1";
+  std::FILE* pipe = popen(command.c_str(), "r");
+  ASSERT_NE(pipe, nullptr);
+  std::string report;
+  char buffer[4096];
+  size_t got;
+  while ((got = std::fread(buffer, 1, sizeof(buffer), pipe)) > 0) {
+    report.append(buffer, got);
+  }
+  int status = pclose(pipe);
+  unlink(path);
+  EXPECT_EQ(status, 0) << "the feed does not hold to its schema:\n" << report;
+}
+
 std::vector<nlohmann::json> jsonEvents(const std::string& output) {
+  expectValidFeed(output);
   std::vector<nlohmann::json> events;
   std::istringstream lines(output);
   std::string line;
@@ -171,6 +208,15 @@ std::string recordingSim(const std::string& dir) {
   std::string script = dir + "/nodletflash-sim";
   std::ofstream out(script);
   out << "#!/bin/sh\necho \"$$ $*\" >> '" << dir << "/started'\nexec '" << SIM_PATH << "' \"$@\"\n";
+  out.close();
+  chmod(script.c_str(), 0755);
+  return script;
+}
+
+std::string writeScript(const std::string& dir, const std::string& name, const std::string& body) {
+  std::string script = dir + "/" + name;
+  std::ofstream out(script);
+  out << "#!/bin/sh\n" << body;
   out.close();
   chmod(script.c_str(), 0755);
   return script;

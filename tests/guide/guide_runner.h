@@ -29,11 +29,18 @@ GuideRun runGuideOnTerminal(
     const std::function<void(const std::string& output,
                              const std::function<void(const std::string&)>& typeKeys)>& onOutput);
 
+/// The same on a pseudo-terminal |columns| wide.
+GuideRun runGuideOnTerminalOfWidth(
+    const std::vector<std::string>& args, const std::vector<std::string>& environment, int columns,
+    const std::function<void(const std::string& output,
+                             const std::function<void(const std::string&)>& typeKeys)>& onOutput);
+
 /// Runs the guide through a pipe and calls |onOutput| with everything so far after every read,
-/// with the guide's process id to signal.
+/// with the guide's process id to signal. |hangupIgnored|: started as nohup starts it.
 GuideRun runGuideWatching(
     const std::vector<std::string>& args,
-    const std::function<void(const std::string& output, pid_t guide)>& onOutput);
+    const std::function<void(const std::string& output, pid_t guide)>& onOutput,
+    bool hangupIgnored = false);
 
 /// A scratch directory for one test, removed with it.
 struct ScratchDir {
@@ -45,6 +52,9 @@ struct ScratchDir {
 /// Writes a stand-in for the virtual hand into |dir| that appends "<pid> <arguments>" to
 /// |dir|/started for each run and then becomes the real one. Returns its path.
 std::string recordingSim(const std::string& dir);
+
+/// Writes an executable shell script |body| as |dir|/|name|; returns its path.
+std::string writeScript(const std::string& dir, const std::string& name, const std::string& body);
 
 /// The lines of the file |path|, or none.
 std::vector<std::string> fileLines(const std::string& path);

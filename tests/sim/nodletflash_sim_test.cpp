@@ -5,7 +5,11 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstdlib>
+#include <fstream>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "sim_runner.h"
 
@@ -152,6 +156,53 @@ TEST(NodletflashSimTest, HandAlreadyOffIsFlashedOnceSwitchedOn) {
   EXPECT_EQ(run.status, 0);
   expectDelivered(run, kTiny);
   EXPECT_EQ(run.number("power_offs"), 0);
+}
+
+// The virtual hand's events, written to a descriptor it inherits: "<seconds> <what>" lines.
+std::vector<std::pair<double, std::string>> simulateWithEvents(const std::string& scenario,
+                                                               SimRun* run) {
+  char path[] = "/tmp/sim-events.XXXXXX";
+  int fd = mkstemp(path);  // not closed on exec: the child inherits it
+  EXPECT_GE(fd, 3);
+  *run = runSim({"--sim-clock=virtual", "--sim-scenario=" + scenario,
+                 "--sim-events-fd=" + std::to_string(fd), "12", kTiny});
+  close(fd);
+  std::vector<std::pair<double, std::string>> events;
+  std::ifstream in(path);
+  double at = 0;
+  std::string what;
+  while (in >> at && std::getline(in >> std::ws, what)) {
+    events.emplace_back(at, what);
+  }
+  unlink(path);
+  return events;
+}
+
+TEST(NodletflashSimTest, TellsItsCallerWhenThePowerGoesOffAndOnAndTheNodeAnswers) {
+  SimRun run;
+  auto late = simulateWithEvents("switched-off-late", &run);
+  EXPECT_EQ(run.out, tinySuccess("Finger 2", 12));
+  expectDelivered(run, kTiny);
+  ASSERT_EQ(late.size(), 4u);
+  EXPECT_EQ(late[0].second, "first-query on");
+  EXPECT_EQ(late[1].second, "power-off");
+  EXPECT_EQ(late[2].second, "power-on");
+  EXPECT_EQ(late[3].second, "answer");
+  EXPECT_NEAR(late[1].first - late[0].first, 30, 1e-6);
+  EXPECT_NEAR(late[2].first - late[1].first, 6, 1e-6);
+  // The node boots, then answers the next query.
+  EXPECT_GT(late[3].first - late[2].first, 0.25);
+  EXPECT_LT(late[3].first - late[2].first, 0.5);
+
+  auto off = simulateWithEvents("already-off", &run);
+  ASSERT_EQ(off.size(), 3u);
+  EXPECT_EQ(off[0].second, "first-query off");
+  EXPECT_EQ(off[1].second, "power-on");
+  EXPECT_EQ(off[2].second, "answer");
+
+  auto stuck = simulateWithEvents("never-powers-off", &run);
+  ASSERT_EQ(stuck.size(), 1u);
+  EXPECT_EQ(stuck[0].second, "first-query on");
 }
 
 TEST(NodletflashSimTest, UnconnectedHandUsesTheWholeBudget) {
@@ -313,9 +364,9 @@ TEST(NodletflashSimTest, CommandLineErrors) {
 }
 
 TEST(NodletflashSimTest, MalformedSimOptionsAreRefused) {
-  for (const char* option :
-       {"--sim-scenario=sometimes", "--sim-scenario=silent-from=0",
-        "--sim-scenario=fail-call=", "--sim-clock=fast", "--sim-report=", "--sim-speed=2"}) {
+  for (const char* option : {"--sim-scenario=sometimes", "--sim-scenario=silent-from=0",
+                             "--sim-scenario=fail-call=", "--sim-clock=fast", "--sim-report=",
+                             "--sim-speed=2", "--sim-events-fd=1", "--sim-events-fd=9x"}) {
     SimRun run = runSim({"--sim-report=/dev/null", option, "12", kTiny});
     EXPECT_EQ(run.out, "") << option;
     EXPECT_EQ(run.status, 2) << option;

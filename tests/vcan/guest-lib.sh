@@ -1,15 +1,38 @@
 # Helpers shared by the guest scripts that run the real nodletflash; sourced from /vcan. Each run
 # NAME leaves in $VCAN_OUT: NAME.stdout, NAME.stderr, NAME.status, NAME.seconds (the tool's run
 # time), NAME.ended (the uptime it ended at), NAME.can0 (can0's state afterwards: "absent", or
-# "up" or "down" followed by the bit rate when it has one) and NAME.can0-details; where a hand took
-# part, NAME.report and NAME.hand-status; where something was done to a running tool (act_at),
-# NAME.moment (when).
+# "up" or "down" followed by the bit rate when it has one), NAME.can0-details and NAME.timing
+# (can0_timing afterwards); where a hand took part, NAME.report and NAME.hand-status; where
+# something was done to a running tool (act_at), NAME.moment (when).
 out="$VCAN_OUT"
 [ -e /bin/nodletflash ] || ln -s /vcan/nodletflash-static /bin/nodletflash
 # iproute2's; busybox's ip knows nothing of CAN.
 iproute=/usr/sbin/ip
 # The virtual hand's interface.
 hand_interface=can0
+# How a run starts the tool; unprivileged_tool makes it an unprivileged account's.
+tool_cmd=nodletflash
+
+# name_interface NAME: /etc/nodletflash.conf names NAME as the hand's interface, as an
+# administrator writes it (root's, writable by nobody else). No interface is taken without it:
+# can0 here is no PEAK adapter.
+name_interface() {
+    printf '# The hand on the test bus.\ninterface = %s\n' "$1" >/etc/nodletflash.conf
+    chown 0:0 /etc/nodletflash.conf
+    chmod 0644 /etc/nodletflash.conf
+}
+name_interface can0
+
+# unprivileged_tool: from now on the tool runs as nobody, from a root-owned copy that holds
+# cap_net_admin and cap_sys_nice as the package grants them.
+unprivileged_tool() {
+    mkdir -p /tmp/bin
+    cp /vcan/nodletflash-static /tmp/bin/nodletflash
+    chmod 0755 /tmp/bin/nodletflash
+    /usr/sbin/setcap cap_net_admin,cap_sys_nice+ep /tmp/bin/nodletflash ||
+        { echo "setcap failed"; exit 1; }
+    tool_cmd="/usr/sbin/setpriv --reuid=65534 --regid=65534 --clear-groups /tmp/bin/nodletflash"
+}
 
 uptime_s() { cut -d' ' -f1 /proc/uptime; }
 
@@ -22,6 +45,14 @@ can0_state() {
     ip link show can0 | head -n1 | grep -q '[<,]UP[,>]' && state=up
     rate=$("$iproute" -details link show can0 | sed -n 's/.* bitrate \([0-9]*\).*/\1/p' | head -n1)
     echo "$state${rate:+ $rate}"
+}
+
+# can0_timing: can0's up flag and bit timing as `ip -details link show` gives them.
+can0_timing() {
+    "$iproute" -details link show can0 2>&1 |
+        grep -o '[<,]UP[,>]\|bitrate [0-9]* sample-point [0-9.]*\|tq [0-9]* prop-seg [0-9]* phase-seg1 [0-9]* phase-seg2 [0-9]* sjw [0-9]*' |
+        tr '\n' ' '
+    echo
 }
 
 # tool NAME COMMAND...: runs the tool, keeping its output, status, run time and can0's state.
@@ -38,6 +69,7 @@ tool() {
     echo "$start $end" | awk '{ printf "%.2f\n", $2 - $1 }' >"$out/$name.seconds"
     can0_state >"$out/$name.can0"
     "$iproute" -details link show can0 >"$out/$name.can0-details" 2>&1
+    can0_timing >"$out/$name.timing"
     echo "$name: status $(cat "$out/$name.status") after $(cat "$out/$name.seconds") s, can0 $(cat "$out/$name.can0")"
 }
 
@@ -46,7 +78,7 @@ tool() {
 # starts with SIGINT ignored).
 tool_pid() {
     rm -f /tmp/tool.pid
-    tool "$1" sh -c 'echo $$ >/tmp/tool.pid; exec nodletflash "$0" "$1"' "$2" "$image"
+    tool "$1" sh -c 'echo $$ >/tmp/tool.pid; exec '"$tool_cmd"' "$0" "$1"' "$2" "$image"
 }
 wait_pid() {
     while [ ! -s /tmp/tool.pid ]; do usleep 1000; done
@@ -98,7 +130,7 @@ stop_hand() {
 # with_hand NAME SCENARIO: runs the tool on node 12 against a virtual hand.
 with_hand() {
     start_hand "$1" "$2"
-    tool "$1" nodletflash 12 "$image"
+    tool "$1" $tool_cmd 12 "$image"
     stop_hand "$1"
 }
 
@@ -129,5 +161,5 @@ signalled() {
 second_run() {
     wait_for "$2" '^DOWNPROG' 1
     can0_state >"$out/$1.before"
-    tool "$1" nodletflash 13 "$image"
+    tool "$1" $tool_cmd 13 "$image"
 }

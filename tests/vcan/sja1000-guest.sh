@@ -1,25 +1,39 @@
 #!/bin/sh
 # Guest side of the SJA1000 test (see sja1000-test.sh, which checks what this leaves behind).
 # can0 and can1 are two emulated SJA1000 controllers on one bus, bound by Debian's kvaser_pci
-# driver: the real nodletflash, as root, runs on can0, virtual-hand on can1. Runs:
+# driver: the real nodletflash runs on can0 as the unprivileged account nobody, from a copy that
+# holds cap_net_admin and cap_sys_nice as the package grants them; virtual-hand runs on can1.
+# /etc/nodletflash.conf names can0 except where a run says otherwise. Runs:
 #   fresh         can0 as the driver left it (down, no bit rate): a download of tiny.hex
 #   rate500k      can0 up at 500 kbit/s: refused, can0 untouched
 #   up1m          can0 up at 1 Mbit/s: a download of firmware-200.hex, during which
 #   second        a second run, for node 13, is started
+#   noconf        can0 up at 1 Mbit/s and no configuration file: refused, can0 untouched
+#   conf-owner    a configuration file owned by nobody,
+#   conf-mode     and one that every account may write: ignored, so refused as noconf
+#   nlcb          NLCB=debug NLDBG=4 in the environment: a download of tiny.hex as any other
 #   silent        a node that never answers
-#   sigN          SIGINT or SIGTERM at a random moment of the handshake or the download, can0
-#                 up at 1 Mbit/s or down at the start
+#   sigN          SIGINT, SIGTERM, SIGUSR1 or SIGALRM at a random moment of the handshake, or
+#                 SIGINT or SIGTERM in the download, can0 up at 1 Mbit/s or down at 500 kbit/s
+#                 at the start
+#   stuck-up      can0 up at 1 Mbit/s, and
+#   stuck-500k    can0 down at 500 kbit/s at the start: SIGTERM, SIGUSR1 while the tool is held
+#                 with can0 down (after its final close, in a write to a full pipe)
 #   unplug-on     can0's card hot-removed while the node still answers,
 #   unplug-off    while the node is off,
 #   unplug-down   and during the download; the card comes back between runs
 # Besides the files guest-lib.sh describes it leaves NAME.before (can0's state before the run),
-# NAME.monitor (the link events of `ip monitor link` during the run, then a line "@@after" and
-# the events of a change made afterwards, which show the monitor works), NAME.signal (the signal
-# and the stage aimed at) and boot.uptime (the uptime at which this script began).
+# NAME.before-timing (can0_timing before it), NAME.monitor (the link events of `ip monitor link`
+# during the run, then a line "@@after" and the events of a change made afterwards, which show
+# the monitor works), NAME.signal (the signal and the stage aimed at), for the stuck runs
+# NAME.held (can0's state while the tool was held), and boot.uptime (the uptime at which this
+# script began) and autogroup (the kernel's sched_autogroup_enabled).
 set -u
 cut -d' ' -f1 /proc/uptime >"$VCAN_OUT/boot.uptime"
 . ./guest-lib.sh
 hand_interface=can1
+unprivileged_tool
+cat /proc/sys/kernel/sched_autogroup_enabled >"$VCAN_OUT/autogroup" 2>&1
 big=firmware-200.hex
 small=tiny.hex
 
@@ -28,6 +42,12 @@ set_can() {
     "$iproute" link set "$1" down &&
         "$iproute" link set "$1" type can bitrate "$2" &&
         "$iproute" link set "$1" "$3"
+}
+
+# before NAME: can0's state and timing before run NAME.
+before() {
+    can0_state >"$out/$1.before"
+    can0_timing >"$out/$1.before-timing"
 }
 
 # random_us MIN MAX: a random number of microseconds from MIN to MAX.
@@ -55,13 +75,13 @@ monitor_stop() {
 
 # --- can0 as the driver left it ---------------------------------------------------------------
 image=$small
-can0_state >"$out/fresh.before"
+before fresh
 with_hand fresh normal
 
 # --- can0 at another bit rate -------------------------------------------------------------------
 image=$big
 set_can can0 500000 up
-can0_state >"$out/rate500k.before"
+before rate500k
 monitor_start rate500k
 with_hand rate500k normal
 monitor_mark rate500k
@@ -70,9 +90,9 @@ monitor_stop rate500k
 
 # --- can0 up at 1 Mbit/s, and a second run during the download -----------------------------------
 image=$big
-can0_state >"$out/up1m.before"
+before up1m
 start_hand up1m normal
-tool up1m nodletflash 12 "$big" &
+tool up1m $tool_cmd 12 "$big" &
 first=$!
 wait_for up1m '^DOWNPROG' 3
 monitor_start second
@@ -82,20 +102,55 @@ wait $first
 monitor_stop second
 stop_hand up1m
 
+# --- no interface is the hand's: no file, or one that does not count -----------------------------
+# refused NAME: with can0 up at 1 Mbit/s, as another program would have it, a run whose
+# configuration was set up beforehand; the link monitor runs throughout.
+refused() {
+    before "$1"
+    monitor_start "$1"
+    with_hand "$1" normal
+    monitor_mark "$1"
+    set_can can0 1000000 up
+    monitor_stop "$1"
+}
+image=$small
+set_can can0 1000000 up
+rm /etc/nodletflash.conf
+refused noconf
+name_interface can0
+chown 65534:65534 /etc/nodletflash.conf
+refused conf-owner
+name_interface can0
+chmod 0666 /etc/nodletflash.conf
+refused conf-mode
+name_interface can0
+
+# --- the environment changes nothing ----------------------------------------------------------
+image=$small
+before nlcb
+start_hand nlcb normal
+tool nlcb env NLCB=debug NLDBG=4 $tool_cmd 12 "$image"
+stop_hand nlcb
+
 # --- a node that never answers --------------------------------------------------------------------
-can0_state >"$out/silent.before"
+before silent
 with_hand silent never-answers
 
 # --- signals ------------------------------------------------------------------------------------
 # At a random moment of the handshake (within 6 s of the tool's start; the node answers again
-# after about 6 s) or of the download (within 3 s of its first line).
+# after about 6 s) or of the download (within 3 s of its first line). can0 is found up at
+# 1 Mbit/s or down at 500 kbit/s: the run sets 1 Mbit/s on the latter, which the end puts back.
+image=$big
 n=0
 for stage in handshake download; do
-    for signal in INT TERM; do
-        for initial in up down; do
+    signals="INT TERM USR1 ALRM"
+    [ $stage = download ] && signals="INT TERM"
+    for signal in $signals; do
+        for initial in "up 1000000" "down 500000"; do
             n=$((n + 1))
-            set_can can0 1000000 "$initial"
-            can0_state >"$out/sig$n.before"
+            set -- $initial
+            set_can can0 "$2" "$1"
+            before "sig$n"
             echo "SIG$signal $stage" >"$out/sig$n.signal"
             if [ $stage = handshake ]; then
                 signalled "sig$n" "$signal" "$(random_us 0 6000000)"
@@ -106,12 +161,64 @@ for stage in handshake download; do
     done
 done
 
+# --- a signal while can0 is known to be down ---------------------------------------------------
+# Within a probe can0 is down for well under a millisecond. After the download's final close it
+# stays down until the process ends: the run's standard output is a pipe left so full that the
+# next message after "Closing CAN connection..." cannot be written, so the tool waits there with
+# can0 down until the signal comes.
+# stuck NAME SIGNAL STATE RATE: can0 found in STATE at RATE; tiny.hex downloaded to node 12.
+stuck() {
+    image=$small
+    set_can can0 "$4" "$3"
+    before "$1"
+    echo "SIG$2 held" >"$out/$1.signal"
+    # Bytes the run prints up to its final close: those of the fresh run, the same download.
+    upto=$(sed '/^Closing CAN connection/q' "$out/fresh.stdout" | wc -c)
+    # A pipe holds 16 pages; each message is written whole, into the last page when it fits
+    # there. Filled to 10 bytes short of the end after the close, the next message must wait.
+    fill=$((65536 - 10 - upto))
+    rm -f /tmp/stdout.fifo
+    mkfifo /tmp/stdout.fifo
+    exec 7<>/tmp/stdout.fifo
+    head -c "$fill" /dev/zero >/tmp/stdout.fifo
+    start_hand "$1" normal
+    rm -f /tmp/tool.pid
+    (exec sh -c 'echo $$ >/tmp/tool.pid; exec '"$tool_cmd"' 12 "$0"' "$image" \
+        >/tmp/stdout.fifo 2>"$out/$1.stderr" </dev/null) &
+    runner=$!
+    wait_pid
+    pid=$(cat /tmp/tool.pid)
+    waited=0
+    while [ "$(cat /proc/$pid/wchan 2>/dev/null)" != pipe_write ] && [ $waited -lt 3000 ]; do
+        usleep 20000
+        waited=$((waited + 1))
+    done
+    usleep 200000
+    echo "$(cat /proc/$pid/wchan 2>/dev/null) $(can0_state)" >"$out/$1.held"
+    echo "$(uptime_s) while held" >"$out/$1.moment"
+    kill -"$2" "$pid"
+    wait $runner
+    echo $? >"$out/$1.status"
+    uptime_s >"$out/$1.ended"
+    dd bs=65536 count=1 <&7 2>/dev/null | tail -c +$((fill + 1)) >"$out/$1.stdout"
+    exec 7<&-
+    can0_state >"$out/$1.can0"
+    "$iproute" -details link show can0 >"$out/$1.can0-details" 2>&1
+    can0_timing >"$out/$1.timing"
+    stop_hand "$1"
+    echo "$1: status $(cat "$out/$1.status"), held: $(cat "$out/$1.held"), can0 $(cat "$out/$1.can0")"
+}
+stuck stuck-up TERM up 1000000
+stuck stuck-500k USR1 down 500000
+
+image=$big
+
 # --- the adapter unplugged ----------------------------------------------------------------------
 # unplug NAME DELAY_US PATTERN COUNT: a run during which can0's card is hot-removed DELAY_US after
 # the tool's stdout has COUNT lines matching PATTERN; the card comes back afterwards.
 unplug() {
     set_can can0 1000000 up
-    can0_state >"$out/$1.before"
+    before "$1"
     card=$(readlink -f /sys/class/net/can0/device)
     start_hand "$1" normal
     act_at "$1" "$2" 'echo 1 >"$card/remove"' "$3" "$4" &

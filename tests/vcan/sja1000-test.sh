@@ -1,8 +1,9 @@
 #!/bin/bash
 # The tool on a real CAN controller driver: boots the guest once with two emulated SJA1000
 # controllers on one bus (run.sh --sja1000), runs sja1000-guest.sh in it with IMAGE cut short
-# and SMALL_IMAGE, and checks every run: stdout byte for byte, status, what the node received,
-# can0's state afterwards and an empty standard error.
+# and SMALL_IMAGE, and checks every run of the tool (as an unprivileged account holding the
+# package's file capabilities): stdout byte for byte, status, what the node received, can0's
+# state and bit timing afterwards, its link events, and an empty standard error.
 #
 # Usage: sja1000-test.sh OUTDIR CACHE NODLETFLASH VIRTUAL_HAND IMAGE SMALL_IMAGE
 set -euo pipefail
@@ -50,6 +51,11 @@ frames_seen() {
     echo $(($(field "$1" queries) + $(field "$1" resets) + $(field "$1" starts) +
         $(field "$1" data_frames) + $(field "$1" other_frames)))
 }
+# same_timing NAME: can0's up flag and bit timing after run NAME are those before it.
+same_timing() {
+    expect "$1: can0's flag and bit timing afterwards are those before" \
+        "$(cat "$files/$1.timing")" "$(cat "$files/$1.before-timing")"
+}
 # untouched NAME: `ip monitor link` saw no change of can0 during run NAME, and saw the change
 # made after it.
 untouched() {
@@ -71,6 +77,7 @@ can0 fresh down "down 1000000"
 same_stdout rate500k "$expected/refused"
 expect "rate500k: status" "$(cat "$files/rate500k.status")" 1
 can0 rate500k "up 500000" "up 500000"
+same_timing rate500k
 untouched rate500k
 expect "rate500k: frames the node saw" "$(frames_seen rate500k)" 0
 
@@ -79,6 +86,7 @@ same_stdout up1m "$expected/download"
 expect "up1m: status" "$(cat "$files/up1m.status")" 0
 received_whole up1m "$image_200"
 can0 up1m "up 1000000" "up 1000000"
+same_timing up1m
 
 same_stdout second "$expected/refused"
 expect "second: status" "$(cat "$files/second.status")" 1
@@ -86,25 +94,55 @@ expect "second: ended while the first was downloading" \
     "$(awk '{ print ($1 < $2) ? "yes" : "no" }' <<<"$(cat "$files/second.ended") $(cat "$files/up1m.ended")")" yes
 untouched second
 
+# --- no interface is the hand's: no file, or one that does not count -----------------------------
+for name in noconf conf-owner conf-mode; do
+    same_stdout "$name" "$expected/refused"
+    expect "$name: status" "$(cat "$files/$name.status")" 1
+    can0 "$name" "up 1000000" "up 1000000"
+    same_timing "$name"
+    untouched "$name"
+    expect "$name: frames the node saw" "$(frames_seen "$name")" 0
+done
+
+# --- the environment changes nothing ----------------------------------------------------------
+same_stdout nlcb "$expected/fresh"
+expect "nlcb: status" "$(cat "$files/nlcb.status")" 0
+can0 nlcb "up 1000000" "up 1000000"
+same_timing nlcb
+received_whole nlcb "$small"
+empty_stderr nlcb
+
 # --- a node that never answers --------------------------------------------------------------------
 never_answers >"$expected/silent"
 same_stdout silent "$expected/silent"
 expect "silent: status" "$(cat "$files/silent.status")" 1
 expect "silent: queries on the bus (the attempt budget)" "$(field silent queries)" 500
 can0 silent "up 1000000" "up 1000000"
+same_timing silent
 
 # --- signals ------------------------------------------------------------------------------------
 landed=()
-for f in "$files"/sig*.signal; do
+for f in "$files"/sig*.signal "$files"/stuck-*.signal; do
     name=$(basename "$f" .signal)
     read -r signal phase <"$f"
-    case $signal in SIGINT) want=130 ;; SIGTERM) want=143 ;; esac
-    expect "$name ($signal in the $phase): ended by the signal" "$(cat "$files/$name.status")" "$want"
-    cut_short "$name" "$expected/download"
+    case $signal in SIGINT) want=130 ;; SIGTERM) want=143 ;; SIGUSR1) want=138 ;; SIGALRM) want=142 ;; esac
+    when="in the $phase"
+    [ "$phase" = held ] && when="while held with can0 down"
+    expect "$name ($signal $when): ended by the signal" "$(cat "$files/$name.status")" "$want"
+    if [ "$phase" = held ]; then
+        sed '/^Closing CAN connection/q' "$expected/fresh" >"$expected/closed"
+        same_stdout "$name" "$expected/closed"
+        expect "$name: held in a write with can0 down after the final close" \
+            "$(cat "$files/$name.held")" "pipe_write down 1000000"
+    else
+        cut_short "$name" "$expected/download"
+    fi
     expect "$name: can0 ends as it began" "$(cat "$files/$name.can0")" "$(cat "$files/$name.before")"
-    where=handshake
-    grep -q '^Starting download' "$files/$name.stdout" && where=download
-    landed+=("$name $signal in the $where $(cut -d' ' -f2- "$files/$name.moment"), can0 $(cat "$files/$name.before")")
+    same_timing "$name"
+    where="in the handshake"
+    grep -q '^Starting download' "$files/$name.stdout" && where="in the download"
+    [ "$phase" = held ] && where="after the final close"
+    landed+=("$name $signal $where $(cut -d' ' -f2- "$files/$name.moment"), can0 $(cat "$files/$name.before")")
 done
 
 # --- the adapter unplugged ----------------------------------------------------------------------
@@ -128,6 +166,7 @@ expect "unplug-down: records with a bad checksum" "$(field unplug-down records_b
 all_stderr_empty
 
 # --- measured ---------------------------------------------------------------------------------
+echo "measure autogroups: sched_autogroup_enabled is $(cat "$files/autogroup") on this kernel"
 echo "measure boot: /init reached the test script at $(cat "$files/boot.uptime") s of guest uptime"
 echo "measure download: $(field up1m data_frames) characters in $(field up1m download_ms) ms: $(field up1m download_chars_per_s) characters/s; the whole run $(cat "$files/up1m.seconds") s"
 echo "measure never-answering node: message 14 after $(cat "$files/silent.seconds") s"

@@ -4,9 +4,11 @@
 #   guide_wine_test.sh --prefix DIR --cwd DIR --expect-status N [--expect-error TEXT]
 #                      [--expect-outcome WORD] [--env NAME=VALUE]... -- EXE [ARG...]
 #
-# Every line of standard output must be a JSON object of the feed (v 1, t, module, event);
-# the last one the module's end, with the tool's status passed through. --expect-error: the
-# single error event's text starts with TEXT; without it there must be none.
+# Every line of standard output must be an object of the feed, valid against its schema in
+# doc/ (by Debian's python3-jsonschema); the last one the module's end, with the tool's status
+# passed through. --expect-error: the single error event's text starts with TEXT; without it
+# there must be none. The power cycle comes from the clock alone: one "asked" step for each
+# instruction, no other.
 set -uo pipefail
 
 die() {
@@ -50,9 +52,13 @@ shift
   </dev/null >"$work/out" 2>"$work/err"
 status=$?
 
-python3 - "$work/out" "$status" "$expect_status" "$expect_error" "$expect_outcome" <<'PY'
+schema=$(dirname "$(realpath "$0")")/../../../doc/nodletflash-guide-feed.schema.json
+/usr/bin/python3 - "$work/out" "$status" "$expect_status" "$expect_error" "$expect_outcome" \
+  "$schema" <<'PY'
 import json, sys
-path, status, want_status, want_error, want_outcome = sys.argv[1:]
+import jsonschema
+path, status, want_status, want_error, want_outcome, schema_path = sys.argv[1:]
+validator = jsonschema.Draft202012Validator(json.load(open(schema_path, encoding="utf-8")))
 status, want_status = int(status), (int(want_status) % 256 + 256) % 256
 failures = []
 events = []
@@ -64,9 +70,8 @@ for number, line in enumerate(open(path, encoding="utf-8", newline=""), 1):
     except ValueError:
         failures.append(f"line {number} is not JSON: {line!r}")
         continue
-    if not isinstance(event, dict) or event.get("v") != 1 or "t" not in event \
-            or "module" not in event or "event" not in event:
-        failures.append(f"line {number} lacks the feed's fields: {line!r}")
+    for error in validator.iter_errors(event):
+        failures.append(f"line {number} does not hold to the schema: {error.message}: {line!r}")
     events.append(event)
 if status != want_status:
     failures.append(f"exit status {status}, expected {want_status}")
@@ -84,6 +89,15 @@ if want_error:
         failures.append(f"expected one error starting {want_error!r}, got {errors}")
 elif errors:
     failures.append(f"unexpected errors: {errors}")
+# On Windows the guide sees neither the bus nor the virtual hand: the power cycle is told from
+# the clock, which cannot know when the hand went off or on.
+cycle = [e for e in events if e.get("event") == "power-cycle"]
+asked = [e for e in events if e.get("event") == "instruction"
+         and e.get("text", "").startswith("Please power off")]
+if [e.get("phase") for e in cycle] != ["asked"] * len(asked):
+    failures.append(f"power-cycle steps {cycle} for {len(asked)} instructions")
+if any(e.get("source") != "clock" for e in cycle):
+    failures.append(f"power-cycle steps not from the clock: {cycle}")
 kinds = sorted({e.get("event") for e in events})
 if failures:
     print("FAIL:\n  " + "\n  ".join(failures))

@@ -1,0 +1,101 @@
+// nodletflash-guide and the processes it starts: the stops it passes on, the hang-ups it
+// leaves alone, and what its child inherits.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <fstream>
+#include <thread>
+
+#include "guide_runner.h"
+
+namespace {
+
+const std::string kTiny = std::string(EXAMPLES_DIR) + "/tiny.hex";
+
+bool exists(const std::string& path) {
+  return access(path.c_str(), F_OK) == 0;
+}
+
+// A stand-in for the virtual hand that asks for the power cycle, takes a second and succeeds,
+// leaving |dir|/survived behind if nothing ended it.
+std::string slowHand(const std::string& dir) {
+  return writeScript(dir, "nodletflash-sim",
+                     "echo 'USERMESSAGEPlease power off the hand, wait 5 seconds, then power the "
+                     "hand back on.'\nsleep 1\ntouch '" +
+                         dir + "/survived'\necho 'Program ended successfully.'\n");
+}
+
+TEST(GuideProcesses, AHangUpEndsTheRunUnlessItWasIgnoredAsNohupIgnoresIt) {
+  for (bool nohup : {true, false}) {
+    SCOPED_TRACE(nohup ? "nohup" : "no nohup");
+    ScratchDir dir;
+    std::string hand = slowHand(dir.path);
+    bool sent = false;
+    GuideRun run = runGuideWatching(
+        {"--rehearse", "--sim=" + hand, "--no-log", "12", kTiny},
+        [&](const std::string& output, pid_t guide) {
+          if (!sent && output.find("Please power off the hand") != std::string::npos) {
+            kill(guide, SIGHUP);
+            sent = true;
+          }
+        },
+        nohup);
+    ASSERT_TRUE(sent);
+    if (nohup) {
+      EXPECT_EQ(run.status, 0) << run.output;
+      EXPECT_TRUE(exists(dir.path + "/survived"));
+      EXPECT_EQ(run.output.find("Stopping"), std::string::npos) << run.output;
+    } else {
+      EXPECT_EQ(run.status, 130) << run.output;
+      EXPECT_FALSE(exists(dir.path + "/survived"));
+    }
+  }
+}
+
+TEST(GuideProcesses, OneStopEndsAToolThatClosedItsOutputAndRunsOn) {
+  ScratchDir dir;
+  std::string pidFile = dir.path + "/pid";
+  std::string hand = writeScript(dir.path, "nodletflash-sim",
+                                 "echo $$ > '" + pidFile +
+                                     "'\necho 'Loading firmware file...'\n"
+                                     "exec sleep 120 >&- 2>&-\n");
+  bool sent = false;
+  GuideRun run = runGuideWatching(
+      {"--rehearse", "--sim=" + hand, "--no-log", "12", kTiny},
+      [&](const std::string& output, pid_t guide) {
+        if (!sent && output.find("Loading firmware file...") != std::string::npos) {
+          // Time for the stand-in to close its output and become the sleep.
+          std::this_thread::sleep_for(std::chrono::milliseconds(300));
+          kill(guide, SIGTERM);
+          sent = true;
+        }
+      });
+  ASSERT_TRUE(sent);
+  EXPECT_EQ(run.status, 130) << run.output;
+  std::ifstream in(pidFile);
+  pid_t child = 0;
+  in >> child;
+  ASSERT_GT(child, 0);
+  EXPECT_EQ(kill(child, 0), -1) << "the stand-in outlived the guide";
+}
+
+TEST(GuideProcesses, TheLogIsNotOpenInTheChild) {
+  ScratchDir dir;
+  std::string fds = dir.path + "/fds";
+  std::string hand =
+      writeScript(dir.path, "nodletflash-sim",
+                  "ls -l /proc/$$/fd > '" + fds + "' 2>&1\necho 'Program ended successfully.'\n");
+  std::string log = dir.path + "/guide.log";
+  GuideRun run = runGuide({"--rehearse", "--sim=" + hand, "--log=" + log, "12", kTiny});
+  EXPECT_EQ(run.status, 0) << run.output;
+  std::vector<std::string> open = fileLines(fds);
+  ASSERT_GE(open.size(), 3u);  // the listing is there: standard input, output and error
+  for (const std::string& line : open) {
+    EXPECT_EQ(line.find("guide.log"), std::string::npos) << line;
+  }
+  EXPECT_FALSE(fileLines(log).empty());
+}
+
+}  // namespace

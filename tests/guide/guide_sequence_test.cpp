@@ -1,0 +1,237 @@
+// nodletflash-guide over the virtual hand's every scenario, and over sequences of modules: what
+// the feed and the view say of each module, and what is started.
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <sstream>
+
+#include "guide_runner.h"
+#include "scenario.h"
+
+namespace {
+
+using nlohmann::json;
+
+const std::string kTiny = std::string(EXAMPLES_DIR) + "/tiny.hex";
+
+std::vector<json> eventsNamed(const std::vector<json>& events, const std::string& name) {
+  std::vector<json> out;
+  for (const json& event : events) {
+    if (event["event"] == name) {
+      out.push_back(event);
+    }
+  }
+  return out;
+}
+
+// The virtual hand's scenarios, with a count for those that take one.
+std::vector<std::string> everyScenario() {
+  std::vector<std::string> names;
+  std::istringstream list(scenarioNames());
+  std::string name;
+  while (std::getline(list, name, ',')) {
+    name.erase(0, name.find_first_not_of(' '));
+    if (name.size() > 2 && name.compare(name.size() - 2, 2, "=N") == 0) {
+      name.replace(name.size() - 1, 1, name.rfind("silent-from", 0) == 0 ? "480" : "100");
+    } else if (name.size() > 2 && name.compare(name.size() - 2, 2, "=K") == 0) {
+      name.replace(name.size() - 1, 1, "5");
+    }
+    names.push_back(name);
+  }
+  return names;
+}
+
+const std::vector<std::string> kStages{"checks", "starting", "power-cycle", "download", "closing"};
+
+int stageIndex(const json& stage) {
+  for (size_t i = 0; i < kStages.size(); ++i) {
+    if (stage == kStages[i]) {
+      return static_cast<int>(i);
+    }
+  }
+  return -1;
+}
+
+TEST(GuideFeed, EveryScenarioEndsWithWhatReachedTheModuleAndWhy) {
+  std::vector<std::string> scenarios = everyScenario();
+  ASSERT_GE(scenarios.size(), 20u);
+  for (const std::string& scenario : scenarios) {
+    SCOPED_TRACE(scenario);
+    GuideRun run = runGuide({"--rehearse=" + scenario, "--sim=" + std::string(SIM_PATH),
+                             "--sim-clock=virtual", "--json", "--no-log", "12", kTiny});
+    std::vector<json> events = jsonEvents(run.output);  // each one checked against the schema
+    ASSERT_FALSE(events.empty());
+    EXPECT_EQ(events.front()["event"], "module");
+    const json& end = events.back();
+    ASSERT_EQ(end["event"], "end");
+    EXPECT_EQ(end["status"], run.status);
+    EXPECT_FALSE(end["meaning"].get<std::string>().empty());
+    int stage = stageIndex(end["stage"]);
+    ASSERT_GE(stage, 1) << end;
+    // Data frames go out only in the download; a module done took all of them.
+    if (stage < 3) {
+      EXPECT_EQ(end["touched"], "no") << end;
+    }
+    if (end["outcome"] == "done") {
+      EXPECT_EQ(end["touched"], "fully") << end;
+      EXPECT_EQ(end["stage"], "closing") << end;
+    }
+    if (end["touched"] != "no") {
+      EXPECT_GE(stage, 3) << end;
+    }
+    // A failure without the tool's error still says why.
+    if (end["outcome"] == "failed" && eventsNamed(events, "error").empty()) {
+      EXPECT_NE(end["meaning"].get<std::string>().find("no error message"), std::string::npos)
+          << end;
+    }
+    // The clock never claims to know the hand went off or came on.
+    for (const json& step : eventsNamed(events, "power-cycle")) {
+      if (step["source"] == "clock") {
+        EXPECT_EQ(step["phase"], "asked") << step;
+      }
+      if (scenario == "never-powers-off") {
+        EXPECT_NE(step["phase"], "hand-off") << step;
+      }
+    }
+  }
+}
+
+TEST(GuideFeed, AStatusWithoutAnErrorLineIsExplainedByTheGuide) {
+  GuideRun run = runGuide({"--rehearse=affinity-read-fails", "--sim=" + std::string(SIM_PATH),
+                           "--sim-clock=virtual", "--no-log", "12", kTiny});
+  EXPECT_EQ(run.status, 255);
+  EXPECT_NE(run.output.find("failed, exit status 255"), std::string::npos) << run.output;
+  EXPECT_NE(run.output.find("no error message: it could not raise its priority, pin itself to "
+                            "one processor, or read either back"),
+            std::string::npos)
+      << run.output;
+  EXPECT_NE(run.output.find("No firmware reached the module"), std::string::npos);
+}
+
+TEST(GuideSequence, ADamagedThirdFileMeansNothingIsFlashed) {
+  ScratchDir dir;
+  std::string sim = recordingSim(dir.path);
+  std::string damaged = dir.path + "/badsum.hex";
+  {
+    std::ifstream in(kTiny, std::ios::binary);
+    std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    size_t second = text.find('%', 1);
+    text[second + 4] = text[second + 4] == '0' ? '1' : '0';
+    std::ofstream(damaged, std::ios::binary) << text;
+  }
+  for (bool force : {false, true}) {
+    std::vector<std::string> args{"--rehearse", "--sim=" + sim, "--sim-clock=virtual", "--json",
+                                  "--no-log"};
+    if (force) {
+      args.push_back("--force");
+    }
+    args.insert(args.end(), {"11", kTiny, "12", kTiny, "13", damaged, "14", kTiny});
+    GuideRun run = runGuide(args);
+    EXPECT_EQ(run.status, 1);
+    std::vector<json> ends = eventsNamed(jsonEvents(run.output), "end");
+    ASSERT_EQ(ends.size(), 4u);
+    for (size_t i = 0; i < ends.size(); ++i) {
+      EXPECT_EQ(ends[i]["outcome"], i == 2 ? "refused" : "skipped") << ends[i];
+      EXPECT_EQ(ends[i]["touched"], "no");
+    }
+    EXPECT_TRUE(fileLines(dir.path + "/started").empty());
+  }
+}
+
+TEST(GuideSequence, MistakesOnTheCommandLineAreRefusedBeforeAnythingStarts) {
+  ScratchDir dir;
+  std::string sim = recordingSim(dir.path);
+  // The same module twice, typed alike or not.
+  for (std::string again : {"12", "+12"}) {
+    GuideRun run = runGuide({"--rehearse", "--sim=" + sim, "--sim-clock=virtual", "--no-log", "12",
+                             kTiny, "13", kTiny, again, kTiny});
+    EXPECT_EQ(run.status, 2);
+    EXPECT_TRUE(run.output.empty()) << run.output;
+  }
+  // A scenario the virtual hand does not have: not even the checks run.
+  GuideRun bogus = runGuide({"--rehearse=bogus", "--sim=" + sim, "--no-log", "12", kTiny});
+  EXPECT_EQ(bogus.status, 2);
+  EXPECT_TRUE(bogus.output.empty()) << bogus.output;
+  EXPECT_TRUE(fileLines(dir.path + "/started").empty());
+  // --help lists the scenarios.
+  GuideRun help = runGuide({"--help"});
+  EXPECT_EQ(help.status, 0);
+  EXPECT_NE(help.output.find("data-write-fails-at=N"), std::string::npos) << help.output;
+}
+
+TEST(GuideSequence, TheManualPageListsEveryScenarioTheGuideTakes) {
+  std::ifstream in(std::string(SOURCE_DIR) + "/doc/nodletflash-guide.1.scd");
+  std::string page((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  ASSERT_FALSE(page.empty());
+  std::istringstream list(scenarioNames());
+  for (std::string name; std::getline(list, name, ',');) {
+    name.erase(0, name.find_first_not_of(' '));
+    size_t equals = name.find('=');
+    // "*normal*", or "*silent-from=*_N_".
+    std::string shown = equals == std::string::npos ? "*" + name + "*"
+                                                    : "*" + name.substr(0, equals + 1) + "*_" +
+                                                          name.substr(equals + 1) + "_";
+    EXPECT_NE(page.find(shown), std::string::npos) << shown;
+  }
+}
+
+TEST(GuideSequence, TheViewSaysOnePowerCycleLinksModulesAndHowToFlashTheRest) {
+  ScratchDir dir;
+  GuideRun run = runGuideWatching(
+      {"--rehearse=normal", "--sim=" + std::string(SIM_PATH), "--sim-clock=virtual",
+       "--log=" + dir.path + "/run.log", "11", kTiny, "14", kTiny},
+      [](const std::string&, pid_t) {});
+  EXPECT_EQ(run.status, 0);
+  EXPECT_NE(run.output.find("4 records, 96 data bytes, 248 characters to send"), std::string::npos)
+      << run.output;
+  EXPECT_NE(run.output.find("One power cycle completes module 11 (Finger 1) and starts module "
+                            "14 (Spread)"),
+            std::string::npos)
+      << run.output;
+  EXPECT_NE(run.output.find("  Log: " + dir.path + "/run.log"), std::string::npos);
+
+  // A stop at the first module: the command for the rest names both, with the options given.
+  GuideRun failed = runGuide({"--rehearse=never-answers", "--sim=" + std::string(SIM_PATH),
+                              "--sim-clock=virtual", "--no-log", "11", kTiny, "14", kTiny});
+  EXPECT_EQ(failed.status, 1);
+  EXPECT_NE(failed.output.find(std::string(" --rehearse=never-answers --sim=") + SIM_PATH +
+                               " --sim-clock=virtual --no-log 11 " + kTiny + " 14 " + kTiny + "\n"),
+            std::string::npos)
+      << failed.output;
+}
+
+TEST(GuideSequence, ALogIsNeverOverwrittenAndOneThatCannotBeMadeStopsTheModule) {
+  ScratchDir dir;
+  std::string log = dir.path + "/run.log";
+  std::vector<std::string> args{"--rehearse",
+                                "--sim=" + std::string(SIM_PATH),
+                                "--sim-clock=virtual",
+                                "--json",
+                                "--log=" + log,
+                                "12",
+                                kTiny};
+  ASSERT_EQ(runGuide(args).status, 0);
+  size_t first = fileLines(log).size();
+  ASSERT_EQ(runGuide(args).status, 0);
+  std::vector<std::string> both = fileLines(log);
+  ASSERT_EQ(both.size(), 2 * first);
+  EXPECT_NE(both[first].find("nodletflash-guide log: module 12"), std::string::npos);
+
+  ScratchDir other;
+  std::string sim = recordingSim(other.path);
+  std::string nowhere = dir.path + "/no-such-directory/run.log";
+  GuideRun run = runGuide({"--rehearse", "--sim=" + sim, "--sim-clock=virtual", "--json",
+                           "--log=" + nowhere, "12", kTiny});
+  EXPECT_EQ(run.status, 1);
+  std::vector<json> ends = eventsNamed(jsonEvents(run.output), "end");
+  ASSERT_EQ(ends.size(), 1u);
+  EXPECT_EQ(ends[0]["outcome"], "not-started");
+  EXPECT_NE(
+      ends[0]["meaning"].get<std::string>().find(nowhere + " cannot be created: No such file or "
+                                                           "directory"),
+      std::string::npos)
+      << ends[0];
+  EXPECT_TRUE(fileLines(other.path + "/started").empty());
+}
+
+}  // namespace
