@@ -178,17 +178,19 @@ class Connection : public std::enable_shared_from_this<Connection> {
     if (method_ == "GET" && path_ == "/events") {
       after_ = queryNumber(query_, "after", 0);
       version_ = static_cast<unsigned>(queryNumber(query_, "version", 0));
-      WindowReading reading = session.read(after_, version_, page_, server_->clock());
-      if (reading.anything || server_->stopping) {
-        answerJson(http::status::ok, reading.body);
+      bool anything = false;
+      Json reading = session.read(after_, version_, page_, server_->clock(), &anything);
+      if (anything || server_->stopping) {
+        answerJson(http::status::ok, reading);
         return;
       }
       server_->waiting.push_back(weak_from_this());
       timer_.expires_after(kLongPoll);
       timer_.async_wait([self = shared_from_this()](beast::error_code) {
-        WindowReading later = self->server_->session->read(self->after_, self->version_,
-                                                           self->page_, self->server_->clock());
-        self->answerJson(http::status::ok, later.body);
+        bool ignored = false;
+        Json later = self->server_->session->read(self->after_, self->version_, self->page_,
+                                                  self->server_->clock(), &ignored);
+        self->answerJson(http::status::ok, later);
       });
       return;
     }

@@ -196,27 +196,27 @@ bool WindowSession::drives(const std::string& page, double now) {
   return drivesLocked(page, now);
 }
 
-WindowReading WindowSession::read(size_t after, unsigned version, const std::string& page,
-                                  double now) {
+Json WindowSession::read(size_t after, unsigned version, const std::string& page, double now,
+                         bool* anything) {
   std::lock_guard lock(mutex_);
   bool driving = drivesLocked(page, now);
-  WindowReading reading;
-  reading.anything = entries_.size() > after || version != version_;
+  *anything = entries_.size() > after || version != version_;
+  Json body;
   Json entries = Json::array();
   for (size_t i = after; i < entries_.size(); ++i) {
     entries.push_back(entries_[i]);
   }
-  reading.body["entries"] = std::move(entries);
-  reading.body["next"] = entries_.size();
-  reading.body["version"] = version_;
-  reading.body["driving"] = driving;
-  reading.body["now"] = now;
-  reading.body["state"] = stateLocked();
+  body["entries"] = std::move(entries);
+  body["next"] = entries_.size();
+  body["version"] = version_;
+  body["driving"] = driving;
+  body["now"] = now;
+  body["state"] = stateLocked();
   if (phase_ == WindowPhase::kEnded) {
     endWasRead_ = true;
     endRead_.notify_all();
   }
-  return reading;
+  return body;
 }
 
 void WindowSession::awaitEndRead(int timeoutMs) {

@@ -44,12 +44,6 @@ struct WindowAction {
   size_t index = 0;  // kCheck, kRetry: the module
 };
 
-/// The answer to a page that asked for what it has not seen yet.
-struct WindowReading {
-  nlohmann::ordered_json body;
-  bool anything = false;  // something new, or the phase has changed
-};
-
 class WindowSession {
  public:
   /// |picking|: the page chooses the modules; |folder| holds their files.
@@ -71,7 +65,8 @@ class WindowSession {
   // The server's side. |page| names the asking page (a random word it chose).
   /// Everything from entry |after| on, the state of the modules, and whether |page| drives;
   /// |anything| is false when the page has seen it all (entries and state |version|).
-  WindowReading read(size_t after, unsigned version, const std::string& page, double now);
+  nlohmann::ordered_json read(size_t after, unsigned version, const std::string& page, double now,
+                              bool* anything);
   /// The driving page asks for |action|; false with |why| when it may not now.
   bool ask(const std::string& page, WindowAction action, std::string* why);
   /// A file the driving page uploaded for node |nodeText|; false with |why| when refused.
@@ -119,4 +114,4 @@ class WindowSession {
 };
 
 /// The largest file the page may upload.
-constexpr size_t kMaxUploadBytes = 4U * 1024U * 1024U;
+constexpr size_t kMaxUploadBytes = size_t{4} * 1024 * 1024;

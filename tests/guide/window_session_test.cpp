@@ -94,16 +94,17 @@ TEST_F(WindowSessionTest, StartOnlyWhenEveryModuleIsCheckedAndAllowed) {
 TEST_F(WindowSessionTest, APageIsToldOnlyWhatItHasNotSeen) {
   WindowSession session(false, folder_, nullptr);
   session.publish({{"event", "one"}});
-  WindowReading first = session.read(0, 0, "a", 0);
-  EXPECT_TRUE(first.anything);
-  EXPECT_EQ(first.body["entries"].size(), 1U);
-  WindowReading again = session.read(first.body["next"], first.body["version"], "a", 1);
-  EXPECT_FALSE(again.anything);
-  EXPECT_TRUE(again.body["entries"].empty());
+  bool anything = false;
+  nlohmann::ordered_json first = session.read(0, 0, "a", 0, &anything);
+  EXPECT_TRUE(anything);
+  EXPECT_EQ(first["entries"].size(), 1U);
+  nlohmann::ordered_json again = session.read(first["next"], first["version"], "a", 1, &anything);
+  EXPECT_FALSE(anything);
+  EXPECT_TRUE(again["entries"].empty());
   session.refused("no token");
-  WindowReading counted = session.read(first.body["next"], first.body["version"], "a", 2);
-  EXPECT_TRUE(counted.anything);
-  EXPECT_EQ(counted.body["state"]["refused_requests"], 1);
+  nlohmann::ordered_json counted = session.read(first["next"], first["version"], "a", 2, &anything);
+  EXPECT_TRUE(anything);
+  EXPECT_EQ(counted["state"]["refused_requests"], 1);
   EXPECT_EQ(session.takeRefusalNote(),
             "window: 1 request refused (no token), 1 since the window opened");
   EXPECT_EQ(session.takeRefusalNote(), "");
