@@ -152,9 +152,12 @@ int parseCommandLine(int argc, char** argv, GuideOptions* out) {
                  modules->get_name().c_str());
     return kUsageStatus;
   }
-  if ((options.window && options.json) || (options.noBrowser && !options.window)) {
-    std::fprintf(stderr,
-                 "nodletflash-guide: --no-browser goes with --window, which excludes --json\n");
+  if (options.window && options.json) {
+    std::fprintf(stderr, "nodletflash-guide: --window and --json exclude each other\n");
+    return kUsageStatus;
+  }
+  if (options.noBrowser && !options.window) {
+    std::fprintf(stderr, "nodletflash-guide: --no-browser goes with --window\n");
     return kUsageStatus;
   }
   if (options.pairs.size() % 2 != 0) {
