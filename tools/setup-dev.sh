@@ -12,6 +12,13 @@ packages=(
   clang clang-tidy clang-format libclang-rt-14-dev
   qemu-system-x86 busybox-static cpio xz-utils zstd
   lintian debootstrap unzip man-db
+  chromium nodejs  # the window's page in a real browser
 )
 bash "$here/install-packages.sh" "${packages[@]}"
 bash "$here/../.ci/setup-windows.sh"
+
+# playwright-core drives Debian's chromium; it never downloads a browser of its own.
+if ! command -v npm >/dev/null; then
+  bash "$here/install-packages.sh" npm
+fi
+(cd "$here/../tests/window" && PLAYWRIGHT_SKIP_BROWSER_DOWNLOAD=1 npm ci --no-audit --no-fund)

@@ -8,6 +8,7 @@ packages=(
   build-essential cmake file  # the compilers, make, dpkg-dev for the package's dependencies
   libcap-dev                  # file capabilities
   libcli11-dev nlohmann-json3-dev  # the companions' options and JSON
+  libboost-dev                # Boost.Beast and Asio, header-only: the guide's window server
   scdoc                       # the manual pages
 )
 bash "$(dirname "$0")/install-packages.sh" "${packages[@]}"

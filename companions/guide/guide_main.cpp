@@ -19,6 +19,7 @@
 #include "scenario.h"
 #include "subprocess.h"
 #include "terminal_view.h"
+#include "window_guide.h"
 
 namespace {
 
@@ -26,6 +27,8 @@ namespace {
 struct GuideOptions {
   GuideSettings settings;
   bool json = false;
+  bool window = false;
+  bool noBrowser = false;
   std::string logPath;
   bool noLog = false;
   std::vector<std::string> pairs;
@@ -130,9 +133,14 @@ int parseCommandLine(int argc, char** argv, GuideOptions* out) {
   app.add_option("--listen-ms", options.settings.listenMs,
                  "how long the checks listen to the bus, in milliseconds (0: not at all)")
       ->check(CLI::Range(0, 60000));
-  app.add_option("modules", options.pairs,
-                 "the modules: pairs of a node number (11 to 14) and a firmware file")
-      ->required();
+  app.add_flag("--window", options.window,
+               "show the guided update as a page in this computer's browser; without modules, "
+               "choose them there");
+  app.add_flag("--no-browser", options.noBrowser,
+               "with --window: only print the page's address, do not open a browser");
+  CLI::Option* modules =
+      app.add_option("modules", options.pairs,
+                     "the modules: pairs of a node number (11 to 14) and a firmware file");
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& error) {
@@ -140,6 +148,19 @@ int parseCommandLine(int argc, char** argv, GuideOptions* out) {
     return status == 0 ? 0 : kUsageStatus;
   }
   options.settings.rehearse = app.count("--rehearse") > 0;
+  if (options.pairs.empty() && !options.window) {
+    std::fprintf(stderr, "%s is required\nRun with --help for more information.\n",
+                 modules->get_name().c_str());
+    return kUsageStatus;
+  }
+  if (options.window && options.json) {
+    std::fprintf(stderr, "nodletflash-guide: --window and --json exclude each other\n");
+    return kUsageStatus;
+  }
+  if (options.noBrowser && !options.window) {
+    std::fprintf(stderr, "nodletflash-guide: --no-browser goes with --window\n");
+    return kUsageStatus;
+  }
   if (options.pairs.size() % 2 != 0) {
     std::fprintf(stderr,
                  "nodletflash-guide: give each module as a node number and a firmware file\n");
@@ -204,6 +225,11 @@ int guide(int argc, char** argv) {
                  "module once\n",
                  twice, modules[first].nodeText.c_str(), modules[second].nodeText.c_str());
     return kUsageStatus;
+  }
+
+  if (options.window) {
+    return runWindow(WindowOptions{options.settings, options.logPath, options.noLog,
+                                   !options.noBrowser, options.pairs});
   }
 
   catchInterruptions();

@@ -23,7 +23,7 @@ class HandChannel {
   /// command line |argv| (right after the program); otherwise a listening socket on the
   /// interface the tool opens for node |node|. Returns where the hand will be seen from:
   /// kClock when neither can be had.
-  HandSource open(bool rehearse, int node, std::vector<std::string>* argv);
+  PowerCycleStep::Source open(bool rehearse, int node, std::vector<std::string>* argv);
   /// Once the child has started, or failed to: gives up this process's copy of what the child
   /// alone writes to.
   void childStarted();

@@ -37,10 +37,14 @@ bool sameFrame(const CanFrame& a, const CanFrame& b) {
 }
 
 // A raw socket that receives every frame on the interface the tool opens; -1 when it cannot be
-// had (no CAN support, no such interface). It never sends, and changes nothing on the interface.
+// had (no CAN support, no interface is the hand's, or it is gone). It never sends, and changes nothing on the interface.
 int listenToToolsInterface() {
-  std::string name = chooseCanInterface("/sys/class/net");
-  unsigned index = if_nametoindex(name.c_str());
+  // The tool's own choice: the configuration file's interface, else the first peak_usb one.
+  CanInterfaceChoice choice = chooseCanInterface("/sys/class/net", kInterfaceConfigPath);
+  if (choice.rule == CanInterfaceRule::kNone) {
+    return -1;
+  }
+  unsigned index = if_nametoindex(choice.name.c_str());
   if (index == 0) {
     return -1;
   }
@@ -87,27 +91,27 @@ HandChannel::~HandChannel() {
   close();
 }
 
-HandSource HandChannel::open(bool rehearse, int node, std::vector<std::string>* argv) {
+PowerCycleStep::Source HandChannel::open(bool rehearse, int node, std::vector<std::string>* argv) {
   close();
   if (rehearse) {
     int fds[2];
     if (pipe2(fds, O_CLOEXEC) != 0) {
-      return HandSource::kClock;
+      return PowerCycleStep::kClock;
     }
     // The write end alone is left open across exec, for the virtual hand.
     if (fcntl(fds[1], F_SETFD, 0) != 0 || fcntl(fds[0], F_SETFL, O_NONBLOCK) != 0) {
       ::close(fds[0]);
       ::close(fds[1]);
-      return HandSource::kClock;
+      return PowerCycleStep::kClock;
     }
     state_->reportFd = fds[0];
     state_->childFd = fds[1];
     argv->insert(argv->begin() + 1, "--sim-events-fd=" + std::to_string(fds[1]));
-    return HandSource::kVirtualHand;
+    return PowerCycleStep::kVirtualHand;
   }
   state_->query = queryFrame(node);
   state_->busFd = listenToToolsInterface();
-  return state_->busFd >= 0 ? HandSource::kBus : HandSource::kClock;
+  return state_->busFd >= 0 ? PowerCycleStep::kBus : PowerCycleStep::kClock;
 }
 
 void HandChannel::childStarted() {

@@ -7,8 +7,9 @@ struct HandChannelState {};
 HandChannel::HandChannel() : state_(std::make_unique<HandChannelState>()) {}
 HandChannel::~HandChannel() = default;
 
-HandSource HandChannel::open(bool /*rehearse*/, int /*node*/, std::vector<std::string>* /*argv*/) {
-  return HandSource::kClock;
+PowerCycleStep::Source HandChannel::open(bool /*rehearse*/, int /*node*/,
+                                         std::vector<std::string>* /*argv*/) {
+  return PowerCycleStep::kClock;
 }
 
 void HandChannel::childStarted() {}

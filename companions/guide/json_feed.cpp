@@ -150,16 +150,18 @@ void JsonFeed::toolError(const ModuleInfo& /*module*/, const std::string& line,
   std::fprintf(stderr, "%s\n", line.c_str());
 }
 
-void JsonFeed::powerCycle(const ModuleInfo& module, const PowerCycleEvent& event,
-                          const HandState& /*hand*/, double seconds) {
-  Json object = ::event(module, "power-cycle", seconds);
-  object["phase"] = powerCyclePhaseName(event.phase);
-  object["source"] = handSourceName(event.source);
-  if (event.phase == PowerCyclePhase::kAsked) {
-    object["off_by_s"] = rounded(event.offBy, 10);
+void JsonFeed::powerCycle(const ModuleInfo& module, const PowerCycleStep& step, double seconds) {
+  static const char* const kPhases[] = {"asked", "hand-off", "hand-on"};
+  static const char* const kSources[] = {"bus", "virtual-hand", "clock"};
+  Json object = event(module, "power-cycle", seconds);
+  object["phase"] = kPhases[step.phase];
+  object["source"] = kSources[step.source];
+  if (step.phase == PowerCycleStep::kAsked) {
+    object["off_by_s"] =
+        step.offBySeconds >= 0 ? Json(rounded(step.offBySeconds, 10)) : Json(nullptr);
   }
-  if (event.phase != PowerCyclePhase::kHandOn) {
-    object["on_by_s"] = rounded(event.onBy, 10);
+  if (step.phase != PowerCycleStep::kHandOn) {
+    object["on_by_s"] = step.onBySeconds >= 0 ? Json(rounded(step.onBySeconds, 10)) : Json(nullptr);
   }
   sink_(object);
 }

@@ -26,8 +26,7 @@ class JsonFeed : public RunObserver {
   void message(const ModuleInfo& module, const ToolMessage& message,
                const ProgressFigures* progress) override;
   void toolError(const ModuleInfo& module, const std::string& line, double seconds) override;
-  void powerCycle(const ModuleInfo& module, const PowerCycleEvent& event, const HandState& hand,
-                  double seconds) override;
+  void powerCycle(const ModuleInfo& module, const PowerCycleStep& step, double seconds) override;
   void interrupting(const ModuleInfo& module, Stage stage, double seconds) override;
   void moduleEnds(const ModuleInfo& module, const ModuleOutcome& outcome, double seconds) override;
 

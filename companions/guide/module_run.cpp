@@ -230,9 +230,9 @@ ModuleOutcome runModule(const ModuleInfo& module, const PreflightResult& fileChe
   std::vector<SplitLine> lines;
 
   const auto tellPowerCycle = [&](double now) {
-    for (const PowerCycleEvent& step : watch.takeEvents()) {
+    for (const PowerCycleStep& step : watch.takeSteps()) {
       for (RunObserver* observer : observers) {
-        observer->powerCycle(module, step, step.hand, now);
+        observer->powerCycle(module, step, now);
       }
     }
   };

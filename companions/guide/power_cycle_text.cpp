@@ -34,7 +34,7 @@ std::string powerCycleLine(const HandState& hand, double since, int width) {
   const std::string head = "Power cycle " + t + " s: ";
   const std::string offBy = secs(hand.offBy);
   const std::string onBy = secs(hand.onBy);
-  if (hand.source == HandSource::kClock) {
+  if (hand.source == PowerCycleStep::kClock) {
     const std::string latest = secs(powerOnLimitSeconds(0));
     if (since < hand.offBy) {
       // The hand is not seen: the words hold whether it is still on or already off. Had it
@@ -117,13 +117,13 @@ std::string powerCycleInstructions(const HandState& hand) {
       " s less half the time it took to go off (switched off at 10 s: by " +
       secs(powerOnLimitSeconds(10)) + " s).";
   switch (hand.source) {
-    case HandSource::kBus:
+    case PowerCycleStep::kBus:
       text += " The guide follows the hand on the bus.";
       break;
-    case HandSource::kVirtualHand:
+    case PowerCycleStep::kVirtualHand:
       text += " The virtual hand tells the guide when it goes off and on.";
       break;
-    case HandSource::kClock:
+    case PowerCycleStep::kClock:
       text += " The guide cannot see the hand: it counts the seconds only.";
       break;
   }

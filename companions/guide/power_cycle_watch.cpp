@@ -4,28 +4,25 @@
 
 #include "download/power_cycle.h"
 
-const char* handSourceName(HandSource source) {
-  switch (source) {
-    case HandSource::kBus:
-      return "bus";
-    case HandSource::kVirtualHand:
-      return "virtual-hand";
-    case HandSource::kClock:
-      return "clock";
+HandState handAfter(HandState hand, const PowerCycleStep& step, double askedAt) {
+  switch (step.phase) {
+    case PowerCycleStep::kAsked:
+      hand = HandState();
+      hand.source = step.source;
+      hand.offBy = step.offBySeconds - askedAt;
+      hand.onBy = step.onBySeconds - askedAt;
+      break;
+    case PowerCycleStep::kHandOff:
+      hand.off = true;
+      hand.offAt = step.atSeconds - askedAt;
+      hand.onBy = step.onBySeconds - askedAt;
+      break;
+    case PowerCycleStep::kHandOn:
+      hand.on = true;
+      hand.onAt = step.atSeconds - askedAt;
+      break;
   }
-  return "clock";
-}
-
-const char* powerCyclePhaseName(PowerCyclePhase phase) {
-  switch (phase) {
-    case PowerCyclePhase::kAsked:
-      return "asked";
-    case PowerCyclePhase::kHandOff:
-      return "hand-off";
-    case PowerCyclePhase::kHandOn:
-      return "hand-on";
-  }
-  return "asked";
+  return hand;
 }
 
 void PowerCycleWatch::asked(double seconds) {
@@ -37,13 +34,7 @@ void PowerCycleWatch::asked(double seconds) {
   state_.source = source_;
   state_.offBy = powerOffLimitSeconds();
   state_.onBy = powerOnLimitSeconds(0);
-  PowerCycleEvent event;
-  event.phase = PowerCyclePhase::kAsked;
-  event.source = source_;
-  event.offBy = state_.offBy;
-  event.onBy = state_.onBy;
-  event.hand = state_;
-  events_.push_back(event);
+  step(PowerCycleStep::kAsked, 0);
   std::vector<Sighting> early;
   early.swap(early_);
   for (const Sighting& sighting : early) {
@@ -78,19 +69,19 @@ void PowerCycleWatch::handReport(const std::string& line) {
   // Anything else ("answer", or words of a later virtual hand) changes nothing here.
 }
 
-std::vector<PowerCycleEvent> PowerCycleWatch::takeEvents() {
-  std::vector<PowerCycleEvent> events;
-  events.swap(events_);
-  return events;
+std::vector<PowerCycleStep> PowerCycleWatch::takeSteps() {
+  std::vector<PowerCycleStep> steps;
+  steps.swap(steps_);
+  return steps;
 }
 
 double PowerCycleWatch::sinceAsked(double at) const {
-  double since = source_ == HandSource::kVirtualHand ? at - anchor_ : at - askedAt_;
+  double since = source_ == PowerCycleStep::kVirtualHand ? at - anchor_ : at - askedAt_;
   return since < 0 ? 0 : since;
 }
 
 void PowerCycleWatch::see(const Sighting& sighting) {
-  if (source_ == HandSource::kClock) {
+  if (source_ == PowerCycleStep::kClock) {
     return;
   }
   if (!asked_) {
@@ -143,14 +134,7 @@ void PowerCycleWatch::handOff(double at) {
   state_.off = true;
   state_.offAt = at;
   state_.onBy = powerOnLimitSeconds(at);
-  PowerCycleEvent event;
-  event.phase = PowerCyclePhase::kHandOff;
-  event.source = source_;
-  event.at = at;
-  event.offBy = state_.offBy;
-  event.onBy = state_.onBy;
-  event.hand = state_;
-  events_.push_back(event);
+  step(PowerCycleStep::kHandOff, at);
 }
 
 void PowerCycleWatch::handOn(double at) {
@@ -159,12 +143,21 @@ void PowerCycleWatch::handOn(double at) {
   }
   state_.on = true;
   state_.onAt = at;
-  PowerCycleEvent event;
-  event.phase = PowerCyclePhase::kHandOn;
-  event.source = source_;
-  event.at = at;
-  event.offBy = state_.offBy;
-  event.onBy = state_.onBy;
-  event.hand = state_;
-  events_.push_back(event);
+  step(PowerCycleStep::kHandOn, at);
+}
+
+void PowerCycleWatch::step(PowerCycleStep::Phase phase, double at) {
+  PowerCycleStep step;
+  step.phase = phase;
+  step.source = source_;
+  if (phase == PowerCycleStep::kAsked) {
+    step.offBySeconds = askedAt_ + state_.offBy;
+  }
+  if (phase != PowerCycleStep::kHandOn) {
+    step.onBySeconds = askedAt_ + state_.onBy;
+  }
+  if (phase != PowerCycleStep::kAsked) {
+    step.atSeconds = askedAt_ + at;
+  }
+  steps_.push_back(step);
 }

@@ -28,6 +28,9 @@ class RunLog : public RunObserver {
   /// The file being written; empty when none is open.
   const std::string& path() const { return path_; }
 
+  /// Adds |text| to the current module's log, as said at |seconds|.
+  void note(double seconds, const std::string& text) { line(seconds, text); }
+
   void moduleBegins(const ModuleInfo& module, double seconds) override;
   void checked(const ModuleInfo& module, const PreflightResult& checks, bool refused,
                double seconds) override;

@@ -7,9 +7,27 @@
 
 #include "download_progress.h"
 #include "module_outcome.h"
-#include "power_cycle_watch.h"
 #include "preflight.h"
 #include "tool_messages.h"
+
+/// A step of the power cycle as the guide learnt it, and from where.
+struct PowerCycleStep {
+  enum Phase {
+    kAsked,    // the tool asked for the power cycle
+    kHandOff,  // the module went silent: its power is off
+    kHandOn,   // the module answered again
+  };
+  enum Source {
+    kBus,          // seen on the bus
+    kVirtualHand,  // told by the virtual hand
+    kClock,        // only the clock: nothing is known of the hand itself
+  };
+  Phase phase = kAsked;
+  Source source = kClock;
+  double offBySeconds = -1;  // kAsked: the hand must be off by then (guide's clock); or -1
+  double onBySeconds = -1;   // kAsked, kHandOff: the hand must answer by then; or -1
+  double atSeconds = -1;     // kHandOff, kHandOn: when it happened (guide's clock)
+};
 
 /// Receives the events of a guided update in the order they happen. Times are seconds since
 /// the guide started. Every method does nothing unless an output overrides it.
@@ -34,9 +52,6 @@ class RunObserver {
   /// Time passes with |stage| reached and nothing said; |progress| as in message().
   virtual void tick(const ModuleInfo& /*module*/, Stage /*stage*/,
                     const ProgressFigures* /*progress*/, double /*seconds*/) {}
-  /// A step of the power cycle; |hand| is what is known of the hand after it.
-  virtual void powerCycle(const ModuleInfo& /*module*/, const PowerCycleEvent& /*event*/,
-                          const HandState& /*hand*/, double /*seconds*/) {}
   /// The person asked the guide to stop; it is passing that on to the tool.
   virtual void interrupting(const ModuleInfo& /*module*/, Stage /*stage*/, double /*seconds*/) {}
   virtual void moduleEnds(const ModuleInfo& /*module*/, const ModuleOutcome& /*outcome*/,

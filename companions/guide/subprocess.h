@@ -60,6 +60,9 @@ class Subprocess {
 /// ending. Call once, before starting children.
 void catchInterruptions();
 
+/// Asks this process to stop as Ctrl-C would, from any of its threads (the window's Cancel).
+void requestInterruption();
+
 /// True once an interruption was caught.
 bool wasInterrupted();
 

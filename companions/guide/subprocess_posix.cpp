@@ -97,6 +97,12 @@ void catchInterruptions() {
   std::signal(SIGPIPE, SIG_IGN);
 }
 
+void requestInterruption() {
+  // The signal goes to the process: the guide's thread, the only one that lets it in, takes
+  // it just as the terminal's.
+  kill(getpid(), SIGINT);
+}
+
 bool wasInterrupted() {
   return g_interrupted != 0;
 }

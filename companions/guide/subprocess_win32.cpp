@@ -128,6 +128,13 @@ void catchInterruptions() {
   SetConsoleCtrlHandler(onConsoleEvent, TRUE);
 }
 
+void requestInterruption() {
+  ++g_interruptions;
+  if (g_interrupt_event != nullptr) {
+    SetEvent(g_interrupt_event);
+  }
+}
+
 bool wasInterrupted() {
   return g_interruptions.load() > 0;
 }

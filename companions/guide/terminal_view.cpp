@@ -232,19 +232,19 @@ void TerminalView::toolError(const ModuleInfo& /*module*/, const std::string& li
   printer_->print(printer_->paint("  (tool) " + line, Colour::kDim));
 }
 
-void TerminalView::powerCycle(const ModuleInfo& /*module*/, const PowerCycleEvent& event,
-                              const HandState& hand, double seconds) {
+void TerminalView::powerCycle(const ModuleInfo& /*module*/, const PowerCycleStep& step,
+                              double seconds) {
   if (instructionAt_ < 0) {
     return;
   }
-  hand_ = hand;
+  hand_ = handAfter(hand_, step, instructionAt_);
   if (printer_->smart()) {
     lastDrawn_ = -1;
     showPowerCycle(seconds);
-  } else if (event.phase == PowerCyclePhase::kAsked) {
-    printer_->print(powerCycleInstructions(hand));
+  } else if (step.phase == PowerCycleStep::kAsked) {
+    printer_->print(powerCycleInstructions(hand_));
   } else {
-    printer_->print(powerCycleLine(hand, event.at, kPlainWidth));
+    printer_->print(powerCycleLine(hand_, step.atSeconds - instructionAt_, kPlainWidth));
   }
 }
 

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "line_printer.h"
+#include "power_cycle_watch.h"
 #include "run_observer.h"
 
 /// Shows a guided update on the guide's standard output; on a terminal that is not smart (or
@@ -25,8 +26,7 @@ class TerminalView : public RunObserver {
   void toolError(const ModuleInfo& module, const std::string& line, double seconds) override;
   void tick(const ModuleInfo& module, Stage stage, const ProgressFigures* progress,
             double seconds) override;
-  void powerCycle(const ModuleInfo& module, const PowerCycleEvent& event, const HandState& hand,
-                  double seconds) override;
+  void powerCycle(const ModuleInfo& module, const PowerCycleStep& step, double seconds) override;
   void interrupting(const ModuleInfo& module, Stage stage, double seconds) override;
   void moduleEnds(const ModuleInfo& module, const ModuleOutcome& outcome, double seconds) override;
   void sequenceEnds(const std::vector<ModuleInfo>& modules,

@@ -10,11 +10,12 @@
 
 namespace {
 
-std::vector<std::string> phases(const std::vector<PowerCycleEvent>& events) {
+std::vector<std::string> phases(const std::vector<PowerCycleStep>& steps) {
+  static const char* const kNames[] = {"asked", "hand-off", "hand-on"};
   std::vector<std::string> names;
-  names.reserve(events.size());
-  for (const PowerCycleEvent& event : events) {
-    names.emplace_back(powerCyclePhaseName(event.phase));
+  names.reserve(steps.size());
+  for (const PowerCycleStep& step : steps) {
+    names.emplace_back(kNames[step.phase]);
   }
   return names;
 }
@@ -31,7 +32,7 @@ void probe(PowerCycleWatch* watch, double from, int count, bool answered, double
 }
 
 TEST(PowerCycleWatch, OnTheBusAnUnansweredQueryIsTheHandGoingOffAndTheNextFrameItComingOn) {
-  PowerCycleWatch watch(HandSource::kBus);
+  PowerCycleWatch watch(PowerCycleStep::kBus);
   watch.asked(100);
   probe(&watch, 100, 100, true);  // on for 10 s
   probe(&watch, 110, 30, false, 0.15);
@@ -44,38 +45,47 @@ TEST(PowerCycleWatch, OnTheBusAnUnansweredQueryIsTheHandGoingOffAndTheNextFrameI
   EXPECT_TRUE(watch.state().on);
   EXPECT_NEAR(watch.state().onAt, 16.2, 1e-9);
 
-  std::vector<PowerCycleEvent> events = watch.takeEvents();
-  EXPECT_EQ(phases(events), (std::vector<std::string>{"asked", "hand-off", "hand-on"}));
-  EXPECT_EQ(events[0].offBy, 50);
-  EXPECT_EQ(events[0].onBy, 75);
-  EXPECT_NEAR(events[1].onBy, 70, 1e-9);
-  EXPECT_FALSE(events[0].hand.off);  // each step carries the hand as it was then
-  EXPECT_FALSE(events[1].hand.on);
-  EXPECT_TRUE(watch.takeEvents().empty());
+  // The steps are timed on the guide's clock, like the instruction.
+  std::vector<PowerCycleStep> steps = watch.takeSteps();
+  EXPECT_EQ(phases(steps), (std::vector<std::string>{"asked", "hand-off", "hand-on"}));
+  EXPECT_DOUBLE_EQ(steps[0].offBySeconds, 150);
+  EXPECT_DOUBLE_EQ(steps[0].onBySeconds, 175);
+  EXPECT_NEAR(steps[1].atSeconds, 110, 1e-9);
+  EXPECT_NEAR(steps[1].onBySeconds, 170, 1e-9);
+  EXPECT_NEAR(steps[2].atSeconds, 116.2, 1e-9);
+  EXPECT_TRUE(watch.takeSteps().empty());
+  // Followed step by step, a view knows what the watch knows.
+  HandState followed;
+  for (const PowerCycleStep& step : steps) {
+    followed = handAfter(followed, step, 100);
+  }
+  EXPECT_NEAR(followed.offAt, 10, 1e-9);
+  EXPECT_NEAR(followed.onBy, 70, 1e-9);
+  EXPECT_NEAR(followed.onAt, 16.2, 1e-9);
 }
 
 TEST(PowerCycleWatch, OnTheBusAHandThatKeepsAnsweringNeverGoesOff) {
-  PowerCycleWatch watch(HandSource::kBus);
+  PowerCycleWatch watch(PowerCycleStep::kBus);
   watch.asked(0);
   probe(&watch, 0, 500, true);
   EXPECT_FALSE(watch.state().off);
-  EXPECT_EQ(phases(watch.takeEvents()), std::vector<std::string>{"asked"});
+  EXPECT_EQ(phases(watch.takeSteps()), std::vector<std::string>{"asked"});
 }
 
 TEST(PowerCycleWatch, SightingsBeforeTheInstructionIsReadAreKeptForIt) {
-  PowerCycleWatch watch(HandSource::kBus);
+  PowerCycleWatch watch(PowerCycleStep::kBus);
   // The bus was drained before the tool's line reached the guide: the hand was already off.
   watch.querySeen(5.0);
   watch.querySeen(5.15);
-  EXPECT_TRUE(watch.takeEvents().empty());
+  EXPECT_TRUE(watch.takeSteps().empty());
   watch.asked(5.01);
-  EXPECT_EQ(phases(watch.takeEvents()), (std::vector<std::string>{"asked", "hand-off"}));
+  EXPECT_EQ(phases(watch.takeSteps()), (std::vector<std::string>{"asked", "hand-off"}));
   EXPECT_EQ(watch.state().offAt, 0);
   EXPECT_EQ(watch.state().onBy, 75);
 }
 
 TEST(PowerCycleWatch, TheVirtualHandsReportIsTimedFromItsFirstQuery) {
-  PowerCycleWatch late(HandSource::kVirtualHand);
+  PowerCycleWatch late(PowerCycleStep::kVirtualHand);
   late.asked(0.004);
   for (const char* line : {"0.003000 first-query on", "this is not a report", "30.003000 power-off",
                            "36.003000 power-on", "36.253000 answer"}) {
@@ -84,9 +94,9 @@ TEST(PowerCycleWatch, TheVirtualHandsReportIsTimedFromItsFirstQuery) {
   EXPECT_NEAR(late.state().offAt, 30, 1e-9);
   EXPECT_NEAR(late.state().onBy, 60, 1e-9);
   EXPECT_NEAR(late.state().onAt, 36, 1e-9);
-  EXPECT_EQ(phases(late.takeEvents()), (std::vector<std::string>{"asked", "hand-off", "hand-on"}));
+  EXPECT_EQ(phases(late.takeSteps()), (std::vector<std::string>{"asked", "hand-off", "hand-on"}));
 
-  PowerCycleWatch alreadyOff(HandSource::kVirtualHand);
+  PowerCycleWatch alreadyOff(PowerCycleStep::kVirtualHand);
   alreadyOff.handReport("0.002 first-query off");
   alreadyOff.asked(0);
   EXPECT_TRUE(alreadyOff.state().off);
@@ -94,14 +104,14 @@ TEST(PowerCycleWatch, TheVirtualHandsReportIsTimedFromItsFirstQuery) {
 }
 
 TEST(PowerCycleWatch, TheClockAloneNeverClaimsTheHandWentOffOrOn) {
-  PowerCycleWatch watch(HandSource::kClock);
+  PowerCycleWatch watch(PowerCycleStep::kClock);
   watch.asked(1);
   probe(&watch, 1, 5, true);
   probe(&watch, 2, 5, false);
   watch.answerSeen(4);
   watch.handReport("1.0 power-off");
   EXPECT_FALSE(watch.state().off);
-  EXPECT_EQ(phases(watch.takeEvents()), std::vector<std::string>{"asked"});
+  EXPECT_EQ(phases(watch.takeSteps()), std::vector<std::string>{"asked"});
 }
 
 // The hand in each state the person can meet, with a moment in it.
@@ -113,10 +123,10 @@ struct Moment {
 };
 
 std::vector<Moment> moments() {
-  HandState on{HandSource::kBus, false, 0, false, 0, 50, 75};
-  HandState offAt30{HandSource::kVirtualHand, true, 30, false, 0, 50, 60};
-  HandState backOn{HandSource::kVirtualHand, true, 30, true, 36, 50, 60};
-  HandState clock{HandSource::kClock, false, 0, false, 0, 50, 75};
+  HandState on{PowerCycleStep::kBus, false, 0, false, 0, 50, 75};
+  HandState offAt30{PowerCycleStep::kVirtualHand, true, 30, false, 0, 50, 60};
+  HandState backOn{PowerCycleStep::kVirtualHand, true, 30, true, 36, 50, 60};
+  HandState clock{PowerCycleStep::kClock, false, 0, false, 0, 50, 75};
   return {
       {"on", on, 3, "switch the hand OFF now, by 50 s"},
       {"on past the limit", on, 51, "stayed on past 50 s"},
@@ -147,7 +157,7 @@ TEST(PowerCycleLine, SaysWhatToDoByWhenAndFitsEveryWidthWithItsDeadline) {
 }
 
 TEST(PowerCycleLine, WithoutSightOfTheHandTheWordsHoldEitherWay) {
-  HandState clock{HandSource::kClock, false, 0, false, 0, 50, 75};
+  HandState clock{PowerCycleStep::kClock, false, 0, false, 0, 50, 75};
   std::string line = powerCycleLine(clock, 20, 80);
   EXPECT_NE(line.find("if on"), std::string::npos) << line;
   EXPECT_EQ(line.find("the hand is off"), std::string::npos) << line;

@@ -24,14 +24,19 @@ bash "$here/../../tools/qemu-vcan/run.sh" --sja1000 --cache "$cache" --out "$out
 files="$outdir/files"
 source "$here/checks.sh"
 
-# power_cycle NAME: the feed's power-cycle steps, one per line: "PHASE SOURCE ON_BY".
+# power_cycle NAME: the feed's power-cycle steps, one per line: "PHASE SOURCE ON_BY", with ON_BY
+# in seconds after the instruction (the feed gives it on the guide's clock, like t).
 power_cycle() {
     python3 -c '
 import json, sys
+asked = 0
 for line in open(sys.argv[1]):
     event = json.loads(line)
     if event.get("event") == "power-cycle":
-        print(event["phase"], event["source"], event.get("on_by_s", "-"))
+        if event["phase"] == "asked":
+            asked = event["t"]
+        on_by = event.get("on_by_s")
+        print(event["phase"], event["source"], "-" if on_by is None else "%.1f" % (on_by - asked))
 ' "$files/$1.feed"
 }
 

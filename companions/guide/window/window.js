@@ -1,0 +1,609 @@
+// The window of nodletflash-guide: shows the run the guide tells it about and passes the
+// person's clicks back. It keeps no state of its own: every page that asks is told the whole
+// run from its start, so a reload or a second tab shows the same. Every text that comes from
+// the tool, a file or a check is put in as text, never as markup.
+'use strict';
+
+const token = location.hash.slice(1);
+const pageId = randomWord();
+const $ = (id) => document.getElementById(id);
+
+// What the guide has told, folded into one record per module row.
+const model = {
+  next: 0,         // the entries seen
+  version: 0,      // the state's version seen
+  state: null,     // the guide's state of the modules and the sequence
+  driving: false,
+  clockOffset: 0,  // guide seconds minus this page's seconds
+  rows: [],        // per module row: what its turns told
+  current: -1,     // the row of the turn under way or last ended
+  logLines: [],
+  connected: true,
+  ended: false,
+};
+
+function randomWord() {
+  const bytes = new Uint8Array(16);
+  crypto.getRandomValues(bytes);
+  return Array.from(bytes, (b) => b.toString(16).padStart(2, '0')).join('');
+}
+
+function guideNow() {
+  return performance.now() / 1000 + model.clockOffset;
+}
+
+function headers(extra) {
+  return Object.assign({ 'X-Window-Token': token, 'X-Window-Page': pageId }, extra || {});
+}
+
+function freshRow() {
+  return {
+    state: 'waiting', began: null, endedAt: null, findings: null, summary: null,
+    power: null, progress: null, errors: [], errorInfo: null, end: null, moduleEvent: null,
+    toolStarted: false, downloadAt: null, interrupting: false,
+  };
+}
+
+function rowFor(index) {
+  while (model.rows.length <= index) model.rows.push(freshRow());
+  return model.rows[index];
+}
+
+// One entry of the guide's: a feed event, or the window's own (a turn begins, a tool line).
+function apply(entry) {
+  if (entry.window === 'turn') {
+    model.rows[entry.index] = freshRow();
+    const row = rowFor(entry.index);
+    row.state = 'checking';
+    row.began = entry.t;
+    model.current = entry.index;
+    return;
+  }
+  if (entry.window === 'line') {
+    model.logLines.push({ index: entry.index, stream: entry.stream, text: entry.text });
+    appendLog(entry);
+    return;
+  }
+  if (model.current < 0) return;
+  const row = rowFor(model.current);
+  switch (entry.event) {
+    case 'module':
+      row.moduleEvent = entry;
+      break;
+    case 'check':
+      (row.findings = row.findings || []).push(entry);
+      break;
+    case 'summary':
+      row.summary = entry;
+      break;
+    case 'narration':
+      if (typeof entry.text === 'string' && entry.text.startsWith('Starting download of firmware')) {
+        row.state = 'downloading';
+        row.downloadAt = entry.t;
+      } else if (row.state === 'checking') {
+        row.state = 'starting';
+      }
+      break;
+    case 'instruction':
+      if ((row.state === 'checking' || row.state === 'starting') && /power off/i.test(String(entry.text))) {
+        row.state = 'power';
+        row.power = row.power || { phase: 'asked', askedAt: entry.t, source: null };
+      }
+      break;
+    case 'power-cycle':
+      applyPowerCycle(row, entry);
+      break;
+    case 'progress':
+      row.state = row.state === 'closing' ? 'closing' : 'downloading';
+      row.progress = entry;
+      break;
+    case 'error':
+      if (entry.text !== undefined) row.errors.push(entry.text);
+      if (!entry.continued) row.errorInfo = entry;
+      break;
+    case 'interrupting':
+      row.interrupting = true;
+      break;
+    case 'end':
+      row.end = entry;
+      row.endedAt = entry.t;
+      row.state = endState(entry);
+      break;
+    default:
+      break;
+  }
+}
+
+function applyPowerCycle(row, entry) {
+  row.state = 'power';
+  const power = row.power || { askedAt: entry.t };
+  power.phase = entry.phase;
+  power.source = entry.source;
+  if (entry.phase === 'asked') {
+    power.askedAt = entry.t;
+    power.offBy = entry.off_by_s;
+    power.onBy = entry.on_by_s;
+  } else if (entry.phase === 'hand-off') {
+    power.offAt = entry.t;
+    if (entry.on_by_s !== undefined) power.onBy = entry.on_by_s;
+  } else if (entry.phase === 'hand-on') {
+    power.onAt = entry.t;
+  }
+  row.power = power;
+}
+
+function endState(end) {
+  switch (end.outcome) {
+    case 'done': return 'done';
+    case 'refused': return 'refused';
+    case 'skipped': return 'not done';
+    case 'interrupted': return 'cancelled';
+    default: return 'failed';
+  }
+}
+
+const stateWords = {
+  waiting: 'waiting', checking: 'checking', starting: 'starting the tool', refused: 'refused',
+  power: 'power cycle', downloading: 'downloading', closing: 'closing', done: 'done',
+  failed: 'failed', 'not done': 'not done', cancelled: 'not done (cancelled)',
+};
+
+const stateClass = {
+  done: 'state-done', failed: 'state-failed', refused: 'state-refused', power: 'state-power',
+  downloading: 'state-downloading',
+};
+
+// Elements built from text alone.
+function el(tag, text, className) {
+  const node = document.createElement(tag);
+  if (text !== undefined && text !== null) node.textContent = String(text);
+  if (className) node.className = className;
+  return node;
+}
+
+function seconds(value) {
+  return `${Math.max(0, value).toFixed(0)} s`;
+}
+
+function findingsList(findings) {
+  const list = el('ul');
+  for (const finding of findings) {
+    let text = `${finding.severity}: ${finding.text}`;
+    if (finding.line !== undefined && finding.line !== null) {
+      text += ` (line ${finding.line}, column ${finding.column})`;
+    }
+    list.appendChild(el('li', text, `sev-${finding.severity}`));
+  }
+  return list;
+}
+
+function moduleName(module) {
+  return module.name !== null ? module.name : 'not a module of the hand';
+}
+
+function renderRows() {
+  const body = document.querySelector('#modules tbody');
+  body.replaceChildren();
+  const modules = model.state ? model.state.modules : [];
+  $('no-modules').hidden = modules.length > 0 || !(model.state && model.state.picking);
+  modules.forEach((module, index) => {
+    const row = model.rows[index] || freshRow();
+    const tr = el('tr');
+    tr.dataset.index = String(index);
+    tr.appendChild(el('td', module.node_text, 'node'));
+    tr.appendChild(el('td', moduleName(module), 'name'));
+    tr.appendChild(el('td', module.original_name !== null ? module.original_name : module.file, 'file'));
+    const checks = el('td', null, 'findings');
+    const findings = row.findings !== null ? row.findings : module.findings;
+    if (!module.checked && row.findings === null) {
+      checks.textContent = 'checking...';
+    } else if (findings.length === 0) {
+      checks.textContent = 'no findings';
+    } else {
+      checks.appendChild(findingsList(findings));
+    }
+    if (module.summary) {
+      checks.appendChild(el('p', `${module.summary.records} records, ` +
+        `${module.summary.characters} characters to send, about ${Math.round(module.summary.estimated_s)} s`, 'summary'));
+    }
+    tr.appendChild(checks);
+    tr.appendChild(el('td', stateWords[row.state] || row.state, `state ${stateClass[row.state] || ''}`));
+    tr.appendChild(el('td', rowTime(row), 'time'));
+    const actions = el('td');
+    if (model.state.picking && model.state.phase === 'choosing') {
+      const remove = el('button', 'Remove', 'remove');
+      remove.type = 'button';
+      remove.disabled = !model.driving;
+      remove.addEventListener('click', () => post(`/module/remove?index=${index}`));
+      actions.appendChild(remove);
+    }
+    tr.appendChild(actions);
+    body.appendChild(tr);
+  });
+}
+
+function rowTime(row) {
+  if (row.began === null) return '';
+  const until = row.endedAt !== null ? row.endedAt : guideNow();
+  return `${(until - row.began).toFixed(1)} s`;
+}
+
+function currentModule() {
+  if (!model.state || model.current < 0) return null;
+  return model.state.modules[model.current] || null;
+}
+
+function labelOf(module) {
+  return module.node !== null ? `Module ${module.node_text} (${module.name})` : `Module ${module.node_text}`;
+}
+
+const sourceWords = {
+  bus: 'The guide sees this on the bus: the module stops answering when the hand is off, and answers when it is on.',
+  'virtual-hand': 'The virtual hand tells the guide when its power goes off and on.',
+  clock: 'The guide cannot see the hand: it only keeps the time, so these words hold whatever the hand is doing.',
+};
+
+function renderPower(row, module) {
+  const panel = $('power');
+  const power = row.power;
+  if (!power || row.state !== 'power') {
+    panel.hidden = true;
+    return;
+  }
+  panel.hidden = false;
+  $('power-module').textContent = labelOf(module);
+  const now = guideNow();
+  const known = power.source === 'bus' || power.source === 'virtual-hand';
+  let step;
+  let deadline = '';
+  let then = '';
+  let sinceAt = power.askedAt;
+  if (power.phase === 'hand-on') {
+    step = 'The module answers: leave the hand switched ON.';
+    sinceAt = power.onAt;
+    then = 'The download begins in a moment.';
+  } else if (power.phase === 'hand-off') {
+    step = 'Wait 5 seconds, then switch the hand back ON.';
+    sinceAt = power.offAt;
+    if (typeof power.onBy === 'number') {
+      deadline = `Switch it on within ${seconds(power.onBy - now)}.`;
+      then = 'If the module has not answered by then, the tool gives up; nothing will have been written to it.';
+    }
+  } else if (known) {
+    step = 'Switch the hand OFF now.';
+    if (typeof power.offBy === 'number') {
+      deadline = `Switch it off within ${seconds(power.offBy - now)}.`;
+      then = 'If the hand is still on by then, the tool gives up; nothing will have been written to the module.';
+    }
+  } else {
+    // Only the clock: the hand may be on or off already.
+    step = 'If the hand is still on, switch it OFF now; once it has been off for 5 seconds, switch it back ON.';
+    if (typeof power.onBy === 'number') {
+      deadline = `The module must answer within ${seconds(power.onBy - now)}.`;
+      then = 'If it has not answered by then, the tool gives up; nothing will have been written to the module.';
+    } else if (typeof power.offBy === 'number') {
+      deadline = `The hand must be off within ${seconds(power.offBy - now)}.`;
+      then = 'If it is still on by then, the tool gives up; nothing will have been written to the module.';
+    }
+  }
+  $('power-step').textContent = step;
+  $('power-since').textContent = `${seconds(now - sinceAt)} since this instruction`;
+  $('power-deadline').textContent = deadline;
+  $('power-then').textContent = then;
+  $('power-source').textContent = power.source ? sourceWords[power.source] || '' : sourceWords.clock;
+  const previous = model.current > 0 ? model.rows[model.current - 1] : null;
+  $('power-between').textContent = previous && previous.state === 'done'
+    ? 'This one power cycle also completes the module before it.' : '';
+}
+
+function renderDownload(row, module) {
+  const panel = $('download');
+  if (row.state !== 'downloading' && row.state !== 'closing') {
+    panel.hidden = true;
+    return;
+  }
+  panel.hidden = false;
+  $('download-module').textContent = labelOf(module);
+  const progress = row.progress;
+  const summary = row.summary || module.summary;
+  const total = progress && typeof progress.total_characters === 'number'
+    ? progress.total_characters : summary ? summary.characters : null;
+  let fraction = progress ? progress.percent / 100 : 0;
+  let count = progress ? `${progress.percent.toFixed(0)} %` : 'starting';
+  if (progress && typeof progress.characters === 'number' && typeof total === 'number' && total > 0) {
+    fraction = progress.characters / total;
+    count = `${progress.characters} of ${total} characters (${(100 * fraction).toFixed(0)} %)`;
+  }
+  $('bar-fill').style.width = `${Math.min(100, 100 * fraction).toFixed(1)}%`;
+  $('download-count').textContent = count;
+  let pace = '';
+  if (progress && typeof progress.characters_per_second === 'number') {
+    pace = `${progress.characters_per_second.toFixed(0)} characters a second`;
+    if (typeof progress.seconds_left === 'number') {
+      const left = progress.seconds_left - (guideNow() - progress.t);
+      pace += `, about ${seconds(Math.max(0, left))} left`;
+    }
+  }
+  $('download-pace').textContent = pace;
+}
+
+const touchedWords = {
+  no: 'Nothing was written to the module: it keeps the firmware it had.',
+  partly: 'The module was written part-way: it will not work until it is flashed again.',
+  fully: 'Every character reached the module, but the tool did not end well: flash it again to be sure.',
+};
+
+function renderVerdict(row, module) {
+  const panel = $('verdict');
+  const phase = model.state ? model.state.phase : 'choosing';
+  const ended = row && row.end;
+  $('close').hidden = !(phase === 'finished' || phase === 'stopped');
+  $('close').disabled = !model.driving;
+  if (!ended) {
+    panel.hidden = $('close').hidden;
+    panel.className = 'panel';
+    $('verdict-icon').textContent = '';
+    $('verdict-words').textContent = '';
+    $('verdict-meaning').textContent = '';
+    $('failure').hidden = true;
+    return;
+  }
+  panel.hidden = false;
+  const end = row.end;
+  const label = labelOf(module);
+  let words;
+  let icon;
+  let kind;
+  switch (row.state) {
+    case 'done': words = `${label}: done`; icon = '\u2714'; kind = 'done'; break;
+    case 'refused': words = `${label}: refused by the checks`; icon = '\u2716'; kind = 'failed'; break;
+    case 'cancelled': words = `${label}: cancelled`; icon = '\u25a0'; kind = 'stopped'; break;
+    case 'not done': words = `${label}: not done`; icon = '\u25a0'; kind = 'stopped'; break;
+    default: words = `${label}: failed`; icon = '\u2716'; kind = 'failed'; break;
+  }
+  panel.className = `panel verdict-${kind}`;
+  $('verdict-icon').textContent = icon;
+  $('verdict-words').textContent = words;
+  $('verdict-meaning').textContent = typeof end.meaning === 'string' ? end.meaning : '';
+  const failed = row.state !== 'done';
+  $('failure').hidden = !failed;
+  if (!failed) return;
+  $('failure-error').textContent = row.errors.length > 0 ? row.errors.join('\n')
+    : 'The tool printed no error message.';
+  $('failure-touched').textContent = end.touched && touchedWords[end.touched]
+    ? touchedWords[end.touched] : '';
+  const info = row.errorInfo || {};
+  $('failure-error-meaning').textContent = typeof info.meaning === 'string' ? info.meaning : '';
+  fillCauses(Array.isArray(info.causes) ? info.causes : []);
+  const retry = $('retry');
+  retry.hidden = !(phase === 'stopped' && (row.state === 'failed' || row.state === 'refused'));
+  retry.disabled = !model.driving;
+}
+
+function fillCauses(causes) {
+  const list = $('failure-causes');
+  list.replaceChildren();
+  for (const cause of causes) {
+    const item = el('li');
+    item.appendChild(el('p', cause.cause, 'cause'));
+    item.appendChild(el('p', `What to do: ${cause.remedy}`, 'remedy'));
+    list.appendChild(item);
+  }
+  $('causes-head').hidden = causes.length === 0;
+}
+
+function renderControls() {
+  const state = model.state;
+  const phase = state ? state.phase : 'choosing';
+  $('start').hidden = phase !== 'choosing';
+  $('start').disabled = !(state && state.can_start && model.driving);
+  let why = '';
+  if (state && phase === 'choosing' && !state.can_start) {
+    why = state.modules.length === 0 ? 'Choose a module and its file first.'
+      : state.modules.some((m) => !m.checked) ? 'The checks are running.'
+        : 'Start stays off: the checks found a problem (see the table).';
+  }
+  $('start-why').textContent = why;
+  $('cancel').disabled = !model.driving || model.ended;
+  $('picker').hidden = !(state && state.picking && phase === 'choosing');
+  $('pick-add').disabled = !model.driving;
+  $('rehearsal').hidden = !(state && state.rehearsal !== null);
+  if (state && state.rehearsal !== null) {
+    $('rehearsal').textContent = `Rehearsal with the virtual hand (scenario ${state.rehearsal}): no real hand is touched.`;
+  }
+  $('watching').hidden = model.driving || model.ended;
+  const row = model.current >= 0 ? model.rows[model.current] : null;
+  const logFile = row && row.moduleEvent && row.moduleEvent.log ? row.moduleEvent.log
+    : state && state.log;
+  $('log-path').textContent = logFile ? `Log file: ${logFile}` : 'No log is kept (--no-log).';
+}
+
+function renderConnection() {
+  const banner = $('connection');
+  if (model.ended) {
+    banner.hidden = false;
+    banner.className = 'banner';
+    banner.textContent = 'The guide has ended; this page shows how the run ended. You can close it.';
+  } else if (!model.connected) {
+    banner.hidden = false;
+    banner.className = 'banner alarm';
+    banner.textContent = 'Lost the connection to the guide. This page does not show what the hand ' +
+      'is doing now; the guide goes on without it. Trying again...';
+  } else {
+    banner.hidden = true;
+  }
+}
+
+function render() {
+  renderRows();
+  renderControls();
+  renderConnection();
+  renderPanels();
+}
+
+// What changes with time alone: the rows' times and the panels' seconds.
+function tick() {
+  document.querySelectorAll('#modules tbody tr').forEach((tr) => {
+    const row = model.rows[Number(tr.dataset.index)];
+    if (row) tr.querySelector('td.time').textContent = rowTime(row);
+  });
+  renderPanels();
+}
+
+function renderPanels() {
+  const module = currentModule();
+  const row = model.current >= 0 ? model.rows[model.current] : null;
+  if (row && module) {
+    renderPower(row, module);
+    renderDownload(row, module);
+  } else {
+    $('power').hidden = true;
+    $('download').hidden = true;
+  }
+  renderVerdict(row, module);
+}
+
+function appendLog(entry) {
+  const modules = model.state ? model.state.modules : [];
+  const module = modules[entry.index];
+  const prefix = module ? `[${module.node_text}] ` : '';
+  $('log-lines').appendChild(document.createTextNode(
+    `${prefix}${entry.stream === 'err' ? '(stderr) ' : ''}${entry.text}\n`));
+}
+
+// The cancel question says what cancelling means at this moment.
+function cancelMeaning() {
+  const state = model.state;
+  if (!state || state.phase !== 'running') {
+    return 'Cancel ends the guide and closes this window. No module is being flashed now.';
+  }
+  const row = model.rows[model.current];
+  switch (row ? row.state : 'checking') {
+    case 'power':
+      return 'Cancel stops the tool during the power cycle. Nothing has been written to the ' +
+        'module yet: it keeps the firmware it had. The guide then ends.';
+    case 'downloading':
+      return 'Cancel stops the download part-way: the module will not work until it is ' +
+        'flashed again. The guide then ends.';
+    case 'closing':
+      return 'Every character has been sent; the tool is closing the adapter. Cancel stops it ' +
+        'now and the module may not be finished. The guide then ends.';
+    default:
+      return 'Cancel stops the tool before it touches the module; the module keeps the ' +
+        'firmware it had. The guide then ends.';
+  }
+}
+
+async function post(path, options) {
+  $('action-error').hidden = true;
+  try {
+    const response = await fetch(path, Object.assign({ method: 'POST', headers: headers() }, options || {}));
+    if (!response.ok) {
+      let text = `The guide refused (${response.status}).`;
+      try {
+        const body = await response.json();
+        if (body.error) text = `The guide refused: ${body.error}.`;
+      } catch (ignored) { /* not JSON */ }
+      return text;
+    }
+    return null;
+  } catch (error) {
+    return 'The guide could not be reached.';
+  }
+}
+
+async function act(path) {
+  const refusal = await post(path);
+  if (refusal) {
+    $('action-error').textContent = refusal;
+    $('action-error').hidden = false;
+  }
+}
+
+function wire() {
+  $('start').addEventListener('click', () => act('/start'));
+  $('cancel').addEventListener('click', () => {
+    $('confirm-text').textContent = cancelMeaning();
+    $('confirm').hidden = false;
+  });
+  $('confirm-no').addEventListener('click', () => { $('confirm').hidden = true; });
+  $('confirm-yes').addEventListener('click', () => {
+    $('confirm').hidden = true;
+    const phase = model.state ? model.state.phase : 'choosing';
+    act(phase === 'stopped' || phase === 'finished' ? '/close' : '/cancel');
+  });
+  $('retry').addEventListener('click', () => act(`/retry?index=${model.current}`));
+  $('close').addEventListener('click', () => act('/close'));
+  $('picker').addEventListener('submit', async (event) => {
+    event.preventDefault();
+    const file = $('pick-file').files[0];
+    const error = $('pick-error');
+    error.hidden = true;
+    if (!file) {
+      error.textContent = 'Choose a firmware file first.';
+      error.hidden = false;
+      return;
+    }
+    if (file.size > 4 * 1024 * 1024) {
+      error.textContent = `${file.name} is larger than 4 MiB: it cannot be a firmware file for the hand.`;
+      error.hidden = false;
+      return;
+    }
+    const refusal = await post('/module', {
+      headers: headers({ 'X-Window-Node': $('pick-node').value, 'X-Window-Name': encodeURIComponent(file.name) }),
+      body: file,
+    });
+    if (refusal) {
+      error.textContent = refusal;
+      error.hidden = false;
+    } else {
+      $('pick-file').value = '';
+    }
+  });
+  window.addEventListener('pagehide', () => {
+    // Lets another page drive at once; the guide would otherwise wait for this one a while.
+    fetch('/leave', { method: 'POST', headers: headers(), keepalive: true }).catch(() => {});
+  });
+}
+
+async function follow() {
+  for (;;) {
+    try {
+      const response = await fetch(`/events?after=${model.next}&version=${model.version}`, { headers: headers() });
+      if (!response.ok) throw new Error(`status ${response.status}`);
+      const body = await response.json();
+      model.clockOffset = body.now - performance.now() / 1000;
+      model.state = body.state;
+      model.driving = body.driving;
+      model.version = body.version;
+      for (const entry of body.entries) apply(entry);
+      model.next = body.next;
+      model.connected = true;
+      if (body.state.phase === 'ended') {
+        model.ended = true;
+        render();
+        return;
+      }
+      render();
+    } catch (error) {
+      console.error(`the guide could not be read: ${error}`);
+      model.connected = false;
+      render();
+      await new Promise((resolve) => setTimeout(resolve, 1000));
+    }
+  }
+}
+
+function start() {
+  if (!/^[0-9a-f]{32}$/.test(token)) {
+    $('connection').hidden = false;
+    $('connection').textContent = 'This page needs the whole address the guide printed, with the part after #.';
+    return;
+  }
+  wire();
+  // The times shown run on the guide's clock, however often a hidden tab is woken.
+  setInterval(() => { if (model.state) tick(); }, 250);
+  follow();
+}
+
+start();

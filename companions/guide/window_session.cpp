@@ -1,0 +1,364 @@
+#include "window_session.h"
+
+#include <cstdio>
+#include <fstream>
+#include <utility>
+
+#include "app/node_number.h"
+#include "download/node_frames.h"
+#include "findings_output.h"
+
+namespace {
+
+using Json = nlohmann::ordered_json;
+
+// A page that has not asked for this long has gone: another may drive.
+constexpr double kDriverLapseSeconds = 8.0;
+
+const char* phaseName(WindowPhase phase) {
+  switch (phase) {
+    case WindowPhase::kChoosing:
+      return "choosing";
+    case WindowPhase::kRunning:
+      return "running";
+    case WindowPhase::kStopped:
+      return "stopped";
+    case WindowPhase::kFinished:
+      return "finished";
+    case WindowPhase::kEnded:
+      return "ended";
+  }
+  return "ended";
+}
+
+Json moduleJson(const WindowModule& module, size_t index) {
+  Json object;
+  object["index"] = index;
+  object["node_text"] = module.nodeText;
+  object["node"] = module.node != 0 ? Json(module.node) : Json(nullptr);
+  object["name"] = module.node != 0 ? Json(module.name) : Json(nullptr);
+  object["file"] = module.path;
+  object["original_name"] = module.originalName.empty() ? Json(nullptr) : Json(module.originalName);
+  object["checked"] = module.checked;
+  object["allowed"] = module.allowed;
+  object["findings"] = module.findings;
+  object["summary"] = module.summary;
+  return object;
+}
+
+}  // namespace
+
+WindowSession::WindowSession(bool picking, std::string folder, Json rehearsal)
+    : picking_(picking), folder_(std::move(folder)), rehearsal_(std::move(rehearsal)) {}
+
+void WindowSession::changedLocked() {
+  if (wake_) {
+    wake_();
+  }
+}
+
+void WindowSession::onChange(std::function<void()> wake) {
+  std::lock_guard lock(mutex_);
+  wake_ = std::move(wake);
+}
+
+void WindowSession::publish(Json entry) {
+  std::lock_guard lock(mutex_);
+  entries_.push_back(std::move(entry));
+  changedLocked();
+}
+
+void WindowSession::addModule(WindowModule module) {
+  std::lock_guard lock(mutex_);
+  modules_.push_back(std::move(module));
+  ++version_;
+  changedLocked();
+}
+
+void WindowSession::setChecks(size_t index, const PreflightResult& checks, bool allowed) {
+  std::lock_guard lock(mutex_);
+  if (index >= modules_.size()) {
+    return;
+  }
+  WindowModule& module = modules_[index];
+  module.checked = true;
+  module.allowed = allowed;
+  module.findings = Json::array();
+  for (const Finding& finding : checks.findings) {
+    Json object;
+    object["severity"] = severityName(finding.severity);
+    object["topic"] = finding.topic;
+    object["text"] = finding.text;
+    if (finding.line > 0) {
+      object["line"] = finding.line;
+      object["column"] = finding.column;
+    }
+    module.findings.push_back(std::move(object));
+  }
+  if (checks.haveSummary) {
+    const ImageSummary& summary = checks.summary;
+    module.summary = Json::object();
+    module.summary["records"] =
+        summary.dataRecords + summary.terminationRecords + summary.symbolRecords;
+    module.summary["data_bytes"] = summary.dataBytes;
+    module.summary["characters"] = summary.payloadChars;
+    module.summary["estimated_s"] = summary.estimatedSeconds;
+  } else {
+    module.summary = nullptr;
+  }
+  ++version_;
+  changedLocked();
+}
+
+void WindowSession::setPhase(WindowPhase phase) {
+  std::lock_guard lock(mutex_);
+  phase_ = phase;
+  ++version_;
+  changedLocked();
+}
+
+void WindowSession::setLog(const std::string& where) {
+  std::lock_guard lock(mutex_);
+  log_ = where;
+  ++version_;
+  changedLocked();
+}
+
+bool WindowSession::nextAction(int timeoutMs, WindowAction* action) {
+  std::unique_lock lock(mutex_);
+  if (!actionReady_.wait_for(lock, std::chrono::milliseconds(timeoutMs),
+                             [this] { return !actions_.empty(); })) {
+    return false;
+  }
+  *action = actions_.front();
+  actions_.pop_front();
+  return true;
+}
+
+std::vector<WindowModule> WindowSession::modules() const {
+  std::lock_guard lock(mutex_);
+  return modules_;
+}
+
+WindowPhase WindowSession::phase() const {
+  std::lock_guard lock(mutex_);
+  return phase_;
+}
+
+bool WindowSession::canStart() const {
+  std::lock_guard lock(mutex_);
+  if (modules_.empty() || phase_ != WindowPhase::kChoosing) {
+    return false;
+  }
+  for (const WindowModule& module : modules_) {
+    if (!module.checked || !module.allowed) {
+      return false;
+    }
+  }
+  return true;
+}
+
+Json WindowSession::stateLocked() const {
+  Json state;
+  state["phase"] = phaseName(phase_);
+  state["picking"] = picking_;
+  state["rehearsal"] = rehearsal_;
+  state["log"] = log_.empty() ? Json(nullptr) : Json(log_);
+  Json modules = Json::array();
+  bool startable = !modules_.empty() && phase_ == WindowPhase::kChoosing;
+  for (size_t i = 0; i < modules_.size(); ++i) {
+    modules.push_back(moduleJson(modules_[i], i));
+    startable = startable && modules_[i].checked && modules_[i].allowed;
+  }
+  state["modules"] = std::move(modules);
+  state["can_start"] = startable;
+  state["refused_requests"] = refusedTotal_;
+  return state;
+}
+
+bool WindowSession::drivesLocked(const std::string& page, double now) {
+  if (page.empty()) {
+    return false;
+  }
+  if (driver_.empty() || (driver_ != page && now - driverSeen_ > kDriverLapseSeconds)) {
+    driver_ = page;
+    ++version_;
+  }
+  if (driver_ == page) {
+    driverSeen_ = now;
+    return true;
+  }
+  return false;
+}
+
+bool WindowSession::drives(const std::string& page, double now) {
+  std::lock_guard lock(mutex_);
+  return drivesLocked(page, now);
+}
+
+Json WindowSession::read(size_t after, unsigned version, const std::string& page, double now,
+                         bool* anything) {
+  std::lock_guard lock(mutex_);
+  bool driving = drivesLocked(page, now);
+  *anything = entries_.size() > after || version != version_;
+  Json body;
+  Json entries = Json::array();
+  for (size_t i = after; i < entries_.size(); ++i) {
+    entries.push_back(entries_[i]);
+  }
+  body["entries"] = std::move(entries);
+  body["next"] = entries_.size();
+  body["version"] = version_;
+  body["driving"] = driving;
+  body["now"] = now;
+  body["state"] = stateLocked();
+  if (phase_ == WindowPhase::kEnded) {
+    endWasRead_ = true;
+    endRead_.notify_all();
+  }
+  return body;
+}
+
+void WindowSession::awaitEndRead(int timeoutMs) {
+  std::unique_lock lock(mutex_);
+  endRead_.wait_for(lock, std::chrono::milliseconds(timeoutMs), [this] { return endWasRead_; });
+}
+
+bool WindowSession::ask(const std::string& page, WindowAction action, std::string* why) {
+  std::lock_guard lock(mutex_);
+  if (driver_ != page) {
+    *why = "another page drives this run; this one only watches";
+    return false;
+  }
+  switch (action.kind) {
+    case WindowAction::kStart: {
+      bool startable = !modules_.empty() && phase_ == WindowPhase::kChoosing;
+      for (const WindowModule& module : modules_) {
+        startable = startable && module.checked && module.allowed;
+      }
+      if (!startable) {
+        *why = "the checks do not allow a start";
+        return false;
+      }
+      break;
+    }
+    case WindowAction::kRetry:
+      if (phase_ != WindowPhase::kStopped || action.index >= modules_.size()) {
+        *why = "no module to try again";
+        return false;
+      }
+      break;
+    case WindowAction::kCheck:
+    case WindowAction::kClose:
+      break;
+  }
+  actions_.push_back(action);
+  actionReady_.notify_one();
+  return true;
+}
+
+bool WindowSession::upload(const std::string& page, const std::string& nodeText,
+                           const std::string& originalName, const std::string& bytes,
+                           std::string* why) {
+  std::unique_lock lock(mutex_);
+  if (driver_ != page) {
+    *why = "another page drives this run; this one only watches";
+    return false;
+  }
+  if (!picking_ || phase_ != WindowPhase::kChoosing) {
+    *why = "modules can only be chosen on the page before the start, when none were given";
+    return false;
+  }
+  if (bytes.size() > kMaxUploadBytes) {
+    *why = "the file is larger than 4 MiB: it cannot be a firmware file for the hand";
+    return false;
+  }
+  WindowModule module;
+  module.nodeText = nodeText;
+  if (!parseNodeNumber(nodeText.c_str(), &module.node)) {
+    *why = "choose a module from 11 to 14";
+    return false;
+  }
+  for (const WindowModule& other : modules_) {
+    if (other.node == module.node) {
+      *why = "module " + nodeText + " is chosen already; remove it first to choose another file";
+      return false;
+    }
+  }
+  module.name = nodletName(module.node);
+  // The file's name on this computer is the guide's own; the page's name is only shown.
+  module.path = folder_ + std::to_string(++uploads_) + ".firmware";
+  module.originalName = originalName;
+  std::ofstream out(module.path, std::ios::binary | std::ios::trunc);
+  out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+  out.close();
+  if (!out) {
+    *why = "the file could not be kept in " + folder_;
+    return false;
+  }
+  modules_.push_back(std::move(module));
+  ++version_;
+  actions_.push_back(WindowAction{WindowAction::kCheck, modules_.size() - 1});
+  actionReady_.notify_one();
+  changedLocked();
+  return true;
+}
+
+bool WindowSession::removeModule(const std::string& page, size_t index, std::string* why) {
+  std::lock_guard lock(mutex_);
+  if (driver_ != page) {
+    *why = "another page drives this run; this one only watches";
+    return false;
+  }
+  if (!picking_ || phase_ != WindowPhase::kChoosing || index >= modules_.size()) {
+    *why = "that module cannot be removed now";
+    return false;
+  }
+  std::remove(modules_[index].path.c_str());
+  modules_.erase(modules_.begin() + static_cast<std::ptrdiff_t>(index));
+  // The checks queued for the modules after it move with them.
+  for (WindowAction& action : actions_) {
+    if (action.kind == WindowAction::kCheck && action.index > index) {
+      --action.index;
+    } else if (action.kind == WindowAction::kCheck && action.index == index) {
+      action.index = modules_.size();  // checks nothing
+    }
+  }
+  ++version_;
+  changedLocked();
+  return true;
+}
+
+void WindowSession::leave(const std::string& page) {
+  std::lock_guard lock(mutex_);
+  if (driver_ == page) {
+    driver_.clear();
+    ++version_;
+    changedLocked();
+  }
+}
+
+void WindowSession::refused(const char* why) {
+  std::lock_guard lock(mutex_);
+  ++refusedTotal_;
+  ++refusedUnnoted_;
+  std::string kind = why;
+  if (refusedKinds_.find(kind) == std::string::npos) {
+    refusedKinds_ += refusedKinds_.empty() ? kind : ", " + kind;
+  }
+  ++version_;
+  changedLocked();
+}
+
+std::string WindowSession::takeRefusalNote() {
+  std::lock_guard lock(mutex_);
+  if (refusedUnnoted_ == 0) {
+    return {};
+  }
+  std::string note = "window: " + std::to_string(refusedUnnoted_) + " request" +
+                     (refusedUnnoted_ == 1 ? "" : "s") + " refused (" + refusedKinds_ + "), " +
+                     std::to_string(refusedTotal_) + " since the window opened";
+  refusedUnnoted_ = 0;
+  refusedKinds_.clear();
+  return note;
+}

@@ -1,0 +1,113 @@
+#include "window_session.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+
+namespace {
+
+class WindowSessionTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    folder_ =
+        (std::filesystem::temp_directory_path() /
+         ("window-session-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) +
+          "-" + ::testing::UnitTest::GetInstance()->current_test_info()->name()))
+            .string() +
+        "/";
+    std::filesystem::create_directories(folder_);
+  }
+  void TearDown() override { std::filesystem::remove_all(folder_); }
+
+  std::string folder_;
+};
+
+TEST_F(WindowSessionTest, TheFirstPageDrivesUntilItLeavesOrGoesQuiet) {
+  WindowSession session(true, folder_, nullptr);
+  EXPECT_TRUE(session.drives("a", 1.0));
+  EXPECT_FALSE(session.drives("b", 2.0));
+  std::string why;
+  EXPECT_FALSE(session.ask("b", WindowAction{WindowAction::kClose, 0}, &why));
+  EXPECT_EQ(why, "another page drives this run; this one only watches");
+  // A page not heard from for a while has gone: the next one drives.
+  EXPECT_TRUE(session.drives("b", 20.0));
+  EXPECT_FALSE(session.drives("a", 21.0));
+  session.leave("b");
+  EXPECT_TRUE(session.drives("a", 22.0));
+}
+
+TEST_F(WindowSessionTest, UploadsAreKeptUnderTheGuidesOwnNames) {
+  WindowSession session(true, folder_, nullptr);
+  ASSERT_TRUE(session.drives("a", 0));
+  std::string why;
+  ASSERT_TRUE(session.upload("a", "12", "../../etc/passwd", "%data", &why)) << why;
+  std::vector<WindowModule> modules = session.modules();
+  ASSERT_EQ(modules.size(), 1U);
+  EXPECT_EQ(modules[0].path, folder_ + "1.firmware");
+  EXPECT_EQ(modules[0].originalName, "../../etc/passwd");
+  EXPECT_EQ(modules[0].name, "Finger 2");
+  std::ifstream in(modules[0].path, std::ios::binary);
+  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), "%data");
+  // The checks of the new module are asked of the guide.
+  WindowAction action;
+  ASSERT_TRUE(session.nextAction(0, &action));
+  EXPECT_EQ(action.kind, WindowAction::kCheck);
+  EXPECT_EQ(action.index, 0U);
+}
+
+TEST_F(WindowSessionTest, UploadsThatCannotBeFlashedAreRefused) {
+  WindowSession session(true, folder_, nullptr);
+  ASSERT_TRUE(session.drives("a", 0));
+  std::string why;
+  EXPECT_FALSE(session.upload("a", "15", "x.hex", "%", &why));
+  EXPECT_EQ(why, "choose a module from 11 to 14");
+  EXPECT_FALSE(session.upload("a", "11", "x.hex", std::string(kMaxUploadBytes + 1, '%'), &why));
+  ASSERT_TRUE(session.upload("a", "11", "x.hex", "%", &why));
+  EXPECT_FALSE(session.upload("a", "11", "y.hex", "%", &why));
+  EXPECT_EQ(why, "module 11 is chosen already; remove it first to choose another file");
+  EXPECT_FALSE(session.upload("b", "12", "y.hex", "%", &why));
+  session.setPhase(WindowPhase::kRunning);
+  EXPECT_FALSE(session.upload("a", "12", "y.hex", "%", &why));
+  EXPECT_EQ(session.modules().size(), 1U);
+}
+
+TEST_F(WindowSessionTest, StartOnlyWhenEveryModuleIsCheckedAndAllowed) {
+  WindowSession session(false, folder_, nullptr);
+  ASSERT_TRUE(session.drives("a", 0));
+  std::string why;
+  EXPECT_FALSE(session.ask("a", WindowAction{WindowAction::kStart, 0}, &why));
+  session.addModule(WindowModule{});
+  session.addModule(WindowModule{});
+  EXPECT_FALSE(session.canStart());
+  session.setChecks(0, PreflightResult{}, true);
+  EXPECT_FALSE(session.ask("a", WindowAction{WindowAction::kStart, 0}, &why));
+  session.setChecks(1, PreflightResult{}, false);
+  EXPECT_FALSE(session.canStart());
+  session.setChecks(1, PreflightResult{}, true);
+  EXPECT_TRUE(session.ask("a", WindowAction{WindowAction::kStart, 0}, &why));
+  // A try again only once a module has failed.
+  EXPECT_FALSE(session.ask("a", WindowAction{WindowAction::kRetry, 0}, &why));
+}
+
+TEST_F(WindowSessionTest, APageIsToldOnlyWhatItHasNotSeen) {
+  WindowSession session(false, folder_, nullptr);
+  session.publish({{"event", "one"}});
+  bool anything = false;
+  nlohmann::ordered_json first = session.read(0, 0, "a", 0, &anything);
+  EXPECT_TRUE(anything);
+  EXPECT_EQ(first["entries"].size(), 1U);
+  nlohmann::ordered_json again = session.read(first["next"], first["version"], "a", 1, &anything);
+  EXPECT_FALSE(anything);
+  EXPECT_TRUE(again["entries"].empty());
+  session.refused("no token");
+  nlohmann::ordered_json counted = session.read(first["next"], first["version"], "a", 2, &anything);
+  EXPECT_TRUE(anything);
+  EXPECT_EQ(counted["state"]["refused_requests"], 1);
+  EXPECT_EQ(session.takeRefusalNote(),
+            "window: 1 request refused (no token), 1 since the window opened");
+  EXPECT_EQ(session.takeRefusalNote(), "");
+}
+
+}  // namespace

@@ -1,0 +1,139 @@
+// Starts nodletflash-guide --window and Debian's chromium, and reads what the page shows.
+//
+// GUIDE_PATH: the guide; GUIDE_RUNNER: a program to run it with (wine for the Windows build);
+// EXAMPLES_DIR: the sample firmware files; SHOTS_DIR: where the screenshots go.
+import { spawn } from 'node:child_process';
+import fs from 'node:fs';
+import http from 'node:http';
+import os from 'node:os';
+import path from 'node:path';
+import { chromium } from 'playwright-core';
+
+export const examples = process.env.EXAMPLES_DIR;
+const guidePath = process.env.GUIDE_PATH;
+const runner = process.env.GUIDE_RUNNER || '';
+
+// The guide with |args|, in a scratch directory with copies of the examples; resolves once it
+// has printed the page's address.
+export async function startGuide(args, options = {}) {
+  const work = fs.mkdtempSync(path.join(os.tmpdir(), 'window-test-'));
+  for (const name of fs.readdirSync(examples)) {
+    if (name.endsWith('.hex')) fs.copyFileSync(path.join(examples, name), path.join(work, name));
+  }
+  for (const [name, text] of Object.entries(options.files || {})) {
+    fs.writeFileSync(path.join(work, name), text);
+  }
+  const command = runner ? [runner, guidePath] : [guidePath];
+  const child = spawn(command[0], [...command.slice(1), '--window', '--no-browser', ...args],
+    { cwd: work, stdio: ['ignore', 'pipe', 'pipe'] });
+  let stdout = '';
+  let stderr = '';
+  const exited = new Promise((resolve) => child.on('exit', (code, signal) => resolve({ code, signal })));
+  const url = await new Promise((resolve, reject) => {
+    const timer = setTimeout(() => reject(new Error(`no address printed; stderr: ${stderr}`)), 60000);
+    child.stdout.on('data', (chunk) => {
+      stdout += chunk;
+      const match = stdout.match(/^(http:\/\/127\.0\.0\.1:(\d+)\/#([0-9a-f]{32}))\r?\n/);
+      if (match) {
+        clearTimeout(timer);
+        resolve(match[1]);
+      }
+    });
+    child.stderr.on('data', (chunk) => { stderr += chunk; });
+    child.on('exit', () => reject(new Error(`the guide ended: ${stderr}`)));
+  });
+  const match = url.match(/:(\d+)\/#(.*)$/);
+  return {
+    url, work, child, exited, port: Number(match[1]), token: match[2],
+    output: () => stdout, errors: () => stderr,
+    async stop() {
+      if (child.exitCode === null && child.signalCode === null) child.kill('SIGKILL');
+      await exited;
+      fs.rmSync(work, { recursive: true, force: true });
+    },
+  };
+}
+
+const flags = ['--headless', '--no-sandbox', '--disable-gpu', '--disable-quic', '--no-first-run',
+  '--disable-background-networking', '--disable-component-update', '--disable-sync'];
+
+// A browser with a fresh profile of its own.
+export async function startBrowser() {
+  const profile = fs.mkdtempSync(path.join(os.tmpdir(), 'window-chromium-'));
+  const context = await chromium.launchPersistentContext(profile, {
+    executablePath: '/usr/bin/chromium', headless: true, args: flags,
+    viewport: { width: 1100, height: 900 },
+  });
+  return {
+    context,
+    async close() {
+      await context.close();
+      fs.rmSync(profile, { recursive: true, force: true });
+    },
+  };
+}
+
+// Records, as they happen, the texts of the elements the tests ask about: states that last a
+// few milliseconds are missed by polling.
+export async function recordChanges(page) {
+  await page.addInitScript(() => {
+    window.__seen = [];
+    const watch = ['#power-step', '#verdict-words', '#download-count', '#power-source',
+      '#power-deadline', '#modules tbody'];
+    const look = () => {
+      for (const selector of watch) {
+        const node = document.querySelector(selector);
+        if (!node) continue;
+        const visible = !node.closest('[hidden]');
+        const text = selector === '#modules tbody'
+          ? Array.from(node.querySelectorAll('td.state')).map((td) => td.textContent).join('|')
+          : node.textContent;
+        const last = window.__seen.findLast((entry) => entry.selector === selector);
+        if (visible && text && (!last || last.text !== text)) window.__seen.push({ selector, text });
+      }
+    };
+    new MutationObserver(look).observe(document, { subtree: true, childList: true, characterData: true, attributes: true });
+  });
+}
+
+export async function seen(page, selector) {
+  return (await page.evaluate(() => window.__seen)).filter((e) => e.selector === selector).map((e) => e.text);
+}
+
+// One HTTP request to the guide, with exactly the headers given (Host included).
+export function request(port, { method = 'GET', target = '/', headers = {}, body = null }) {
+  return new Promise((resolve, reject) => {
+    const req = http.request({ host: '127.0.0.1', port, method, path: target, headers,
+      setHost: !('Host' in headers) }, (res) => {
+      let data = '';
+      res.on('data', (chunk) => { data += chunk; });
+      res.on('end', () => resolve({ status: res.statusCode, headers: res.headers, body: data }));
+    });
+    req.on('error', reject);
+    if (body !== null) req.write(body);
+    req.end();
+  });
+}
+
+// What the guide tells a page that asks, as the page would ask.
+export async function events(guide) {
+  const response = await request(guide.port, {
+    target: '/events?after=0&version=0',
+    headers: { 'X-Window-Token': guide.token, 'X-Window-Page': 'test-reader' },
+  });
+  return JSON.parse(response.body);
+}
+
+export function shot(page, name) {
+  if (!process.env.SHOTS_DIR) return Promise.resolve();
+  return page.screenshot({ path: path.join(process.env.SHOTS_DIR, name), fullPage: true });
+}
+
+// A copy of tiny.hex whose second record's checksum is wrong.
+export function damagedTiny() {
+  const lines = fs.readFileSync(path.join(examples, 'tiny.hex'), 'latin1').split('\r\n');
+  const line = lines[1];
+  const last = line.slice(-1);
+  lines[1] = line.slice(0, -1) + (last === '0' ? '1' : '0');
+  return lines.join('\r\n');
+}

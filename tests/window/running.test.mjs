@@ -1,0 +1,101 @@
+// A run in progress as people meet it: a reload and a second tab show the same run, Cancel
+// says what it means at that moment, and a lost guide is shown as lost.
+import assert from 'node:assert/strict';
+import { after, before, test } from 'node:test';
+import { events, shot, startBrowser, startGuide } from './harness.mjs';
+
+let browser;
+before(async () => { browser = await startBrowser(); });
+after(async () => { await browser.close(); });
+
+test('a reload and a second tab in the power cycle show the same run; only one drives', { timeout: 90000 }, async () => {
+  const guide = await startGuide(['--rehearse', '--no-log', '12', 'tiny.hex']);
+  try {
+    const first = await browser.context.newPage();
+    await first.goto(guide.url);
+    await first.click('#start');
+    await first.waitForSelector('#power:not([hidden])');
+    const step = await first.textContent('#power-step');
+
+    const second = await browser.context.newPage();
+    await second.goto(guide.url);
+    await second.waitForSelector('#power:not([hidden])');
+    assert.equal(await second.textContent('#power-step'), step);
+    assert.equal(await second.isVisible('#watching'), true);
+    assert.equal(await second.isDisabled('#cancel'), true);
+    assert.equal(await first.isVisible('#watching'), false);
+
+    await first.reload();
+    await first.waitForSelector('#power:not([hidden])');
+    assert.match(await first.textContent('#power-since'), /^\d+ s since this instruction$/);
+    // The seconds are the guide's: the reloaded page does not count from its own start.
+    const since = Number((await first.textContent('#power-since')).split(' ')[0]);
+    const asked = (await events(guide)).entries.find((e) => e.event === 'instruction' && /power off/.test(e.text));
+    const now = (await events(guide)).now;
+    assert.ok(Math.abs(since - (now - asked.t)) <= 2, `${since} s shown, ${now - asked.t} s passed`);
+
+    for (const page of [first, second]) {
+      await page.waitForSelector('#verdict.verdict-done', { timeout: 60000 });
+    }
+    assert.equal(await second.textContent('#verdict-words'), await first.textContent('#verdict-words'));
+  } finally {
+    await guide.stop();
+  }
+});
+
+test('Cancel in the power cycle: asked once, says nothing was written, ends the guide', { timeout: 60000 }, async () => {
+  const guide = await startGuide(['--rehearse', '--no-log', '12', 'tiny.hex']);
+  try {
+    const page = await browser.context.newPage();
+    await page.goto(guide.url);
+    await page.click('#start');
+    await page.waitForSelector('#power:not([hidden])');
+    await page.click('#cancel');
+    assert.match(await page.textContent('#confirm-text'), /Nothing has been written to the module yet/);
+    await page.click('#confirm-no');
+    assert.equal(await page.isVisible('#confirm'), false);
+    assert.equal(await page.isVisible('#power'), true);
+    await page.click('#cancel');
+    await page.click('#confirm-yes');
+    await page.waitForFunction(() => /The guide has ended/.test(document.querySelector('#connection').textContent));
+    assert.equal(await page.textContent('#modules tbody td.state'), 'not done (cancelled)');
+    assert.match(await page.textContent('#failure-touched'), /^Nothing was written to the module/);
+    assert.equal((await guide.exited).code, 130);
+  } finally {
+    await guide.stop();
+  }
+});
+
+test('Cancel in the download: says the module is left part-way, and it is', { timeout: 90000 }, async () => {
+  const guide = await startGuide(['--rehearse', '--no-log', '12', 'firmware-100k.hex']);
+  try {
+    const page = await browser.context.newPage();
+    await page.goto(guide.url);
+    await page.click('#start');
+    await page.waitForFunction(() => /left/.test(document.querySelector('#download-pace').textContent), null, { timeout: 60000 });
+    await shot(page, 'window-download.png');
+    assert.match(await page.textContent('#download-count'), /^\d+ of \d+ characters \(\d+ %\)$/);
+    await page.click('#cancel');
+    assert.match(await page.textContent('#confirm-text'), /part-way/);
+    await page.click('#confirm-yes');
+    await page.waitForFunction(() => /The guide has ended/.test(document.querySelector('#connection').textContent));
+    assert.match(await page.textContent('#failure-touched'), /^The module was written part-way/);
+    assert.equal((await guide.exited).code, 130);
+  } finally {
+    await guide.stop();
+  }
+});
+
+test('a guide that is gone is shown as lost', { timeout: 30000 }, async () => {
+  const guide = await startGuide(['--rehearse', '--no-log', '12', 'tiny.hex']);
+  try {
+    const page = await browser.context.newPage();
+    await page.goto(guide.url);
+    await page.waitForSelector('#start:enabled');
+    guide.child.kill('SIGKILL');
+    await page.waitForSelector('#connection.alarm:not([hidden])', { timeout: 15000 });
+    assert.match(await page.textContent('#connection'), /^Lost the connection to the guide/);
+  } finally {
+    await guide.stop();
+  }
+});
