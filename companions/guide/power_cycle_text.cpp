@@ -11,9 +11,11 @@ namespace {
 // How long the tool's instruction asks the hand to stay off.
 constexpr double kKeepOffSeconds = 5;
 
-// Whole seconds, rounded down: a deadline shown is never later than the real one.
+// Whole seconds, rounded down: a deadline shown is never later than the real one. Times come as
+// differences of clock readings; a microsecond is allowed for their rounding, so that 0.9999999
+// is shown as the 1 s it stands for.
 std::string secs(double value) {
-  return std::to_string(static_cast<long>(std::floor(value < 0 ? 0 : value)));
+  return std::to_string(static_cast<long>(std::floor(value < 0 ? 0 : value + 1e-6)));
 }
 
 // The longest of |wordings| (longest first) that fits in |width| columns, one column left free;

@@ -127,7 +127,16 @@ std::vector<Moment> moments() {
   HandState offAt30{PowerCycleStep::kVirtualHand, true, 30, false, 0, 50, 60};
   HandState backOn{PowerCycleStep::kVirtualHand, true, 30, true, 36, 50, 60};
   HandState clock{PowerCycleStep::kClock, false, 0, false, 0, 50, 75};
+  // A second learnt as the difference of two clock readings is still a second.
+  HandState offAt1{PowerCycleStep::kVirtualHand,
+                   true,
+                   (0.21428627277703438 + 1.0) - 0.21428627277703438,
+                   false,
+                   0,
+                   50,
+                   74.5};
   return {
+      {"off at 1 s, by difference", offAt1, 1.0, "off since 1 s; keep it off 5 s more"},
       {"on", on, 3, "switch the hand OFF now, by 50 s"},
       {"on past the limit", on, 51, "stayed on past 50 s"},
       {"just off", offAt30, 31, "keep it off 4 s more, then ON by 60 s"},
