@@ -46,15 +46,15 @@ TEST(CanInterfaceLinuxTest, LowestIndexedPeakUsbInterfaceWins) {
   sysfs.add("can1", 7, "peak_usb");
   sysfs.add("can2", 5, "peak_usb");
   sysfs.add("vcan0", 4, "");
-  EXPECT_EQ(chooseCanInterface(sysfs.net()), "can2");
+  EXPECT_EQ(firstPeakUsbInterface(sysfs.net()), "can2");
 }
 
-TEST(CanInterfaceLinuxTest, FallsBackToCan0) {
+TEST(CanInterfaceLinuxTest, NoPeakUsbInterfaceIsNoInterface) {
   FakeSysfs sysfs;
   sysfs.add("lo", 1, "");
-  sysfs.add("can3", 3, "gs_usb");
-  EXPECT_EQ(chooseCanInterface(sysfs.net()), "can0");
-  EXPECT_EQ(chooseCanInterface("/nonexistent/sys/class/net"), "can0");
+  sysfs.add("can0", 3, "gs_usb");
+  EXPECT_EQ(firstPeakUsbInterface(sysfs.net()), "");
+  EXPECT_EQ(firstPeakUsbInterface("/nonexistent/sys/class/net"), "");
 }
 
 constexpr uint32_t k1M = 1000000;
@@ -115,6 +115,63 @@ TEST(CanInterfaceLinuxTest, OpenTakesAVirtualInterfaceAsItIs) {
   EXPECT_FALSE(plan.stop);
   EXPECT_FALSE(plan.setBitRate);
   EXPECT_TRUE(plan.start);
+}
+
+CanInterfaceState foundAt(bool up, const CanBitTiming& timing) {
+  CanInterfaceState state = stateOf(up, true, timing.bitRate);
+  state.timing = timing;
+  return state;
+}
+
+TEST(CanInterfaceLinuxTest, RestorePutsBackTheTimingOnlyWhereTheRunSetsIt) {
+  // 500 kbit/s on an SJA1000 with an 8 MHz clock, as `ip -details` shows it.
+  CanBitTiming found;
+  found.bitRate = 500000;
+  found.samplePoint = 875;
+  found.tq = 125;
+  found.propSeg = 6;
+  found.phaseSeg1 = 7;
+  found.phaseSeg2 = 2;
+  found.sjw = 1;
+  found.brp = 1;
+
+  // Down at 500 kbit/s: the run sets 1 Mbit/s, so the end stops it and sets the segments found
+  // (the kernel refuses a bit rate together with a time quantum), and leaves it down.
+  CanInterfaceState state = foundAt(false, found);
+  CanRestorePlan plan = planCanRestore(state, planCanOpen(state, k1M).setBitRate);
+  EXPECT_FALSE(plan.up);
+  ASSERT_TRUE(plan.putTimingBack);
+  EXPECT_EQ(plan.timing.bitRate, 0U);
+  EXPECT_EQ(plan.timing.tq, 125U);
+  EXPECT_EQ(plan.timing.propSeg, 6U);
+  EXPECT_EQ(plan.timing.phaseSeg1, 7U);
+  EXPECT_EQ(plan.timing.phaseSeg2, 2U);
+  EXPECT_EQ(plan.timing.sjw, 1U);
+
+  // A controller that takes only listed bit rates gets the bit rate back.
+  state.fixedBitRates = true;
+  plan = planCanRestore(state, true);
+  ASSERT_TRUE(plan.putTimingBack);
+  EXPECT_EQ(plan.timing.bitRate, 500000U);
+  EXPECT_EQ(plan.timing.tq, 0U);
+
+  // Up at 1 Mbit/s: the run changes no timing; only the up flag is put back.
+  found.bitRate = k1M;
+  state = foundAt(true, found);
+  plan = planCanRestore(state, planCanOpen(state, k1M).setBitRate);
+  EXPECT_TRUE(plan.up);
+  EXPECT_FALSE(plan.putTimingBack);
+
+  // Fresh from the driver: nothing to put back, it keeps 1 Mbit/s.
+  state = stateOf(false, true, 0);
+  plan = planCanRestore(state, planCanOpen(state, k1M).setBitRate);
+  EXPECT_FALSE(plan.up);
+  EXPECT_FALSE(plan.putTimingBack);
+
+  // A virtual interface has no timing.
+  plan = planCanRestore(stateOf(true, false, 0), true);
+  EXPECT_TRUE(plan.up);
+  EXPECT_FALSE(plan.putTimingBack);
 }
 
 }  // namespace

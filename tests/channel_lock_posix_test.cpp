@@ -12,16 +12,18 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// A directory of lock files for one test, in place of /run/lock.
+// A directory of lock files for one test, in place of /run/nodletflash.
 class LockDirectory {
  public:
   LockDirectory()
       : root_(fs::temp_directory_path() / ("nodletflash-locks-" + std::to_string(getpid()))) {
     fs::remove_all(root_);
     fs::create_directories(root_);
+    fs::permissions(root_, fs::perms(0755));
   }
   ~LockDirectory() { fs::remove_all(root_); }
   std::string path(const std::string& name) const { return (root_ / name).string(); }
+  std::string directory() const { return root_.string(); }
 
  private:
   fs::path root_;
@@ -31,15 +33,30 @@ ChildResult inOtherProcess(const std::string& action, const std::string& name) {
   return runChild({CHANNEL_LOCK_CHILD, action, name});
 }
 
-TEST(ChannelLock, NamedAfterTheInterfaceUnderRunLock) {
-  EXPECT_EQ(channelLockName("can0"), "/run/lock/nodletflash-can0.lock");
-  EXPECT_NE(channelLockName("can0"), channelLockName("can1"));
+// The same as the unprivileged user "nobody" with no groups; tests that use it need root.
+constexpr const char* kNobody = "65534";
+ChildResult asNobody(const std::string& action, const std::string& name) {
+  return runChild({CHANNEL_LOCK_CHILD, "as", kNobody, action, name});
 }
 
-TEST(ChannelLock, HeldLockRefusesOtherProcessesUntilItsHolderEnds) {
+std::string heldBySelf() {
+  return "held " + std::to_string(getpid()) + "\n";
+}
+
+TEST(ChannelLock, AFileInTheLockDirectoryElseAnAbstractName) {
   LockDirectory locks;
-  const std::string name = locks.path("nodletflash-can0.lock");
-  EXPECT_EQ(probeChannelLock(name), ChannelLockState::kFree);
+  EXPECT_EQ(channelLockName("can0", locks.directory()), locks.directory() + "/can0.lock");
+  EXPECT_EQ(channelLockName("can0", locks.path("missing")), "@nodletflash-can0");
+  // A plain file where the directory belongs is no directory either.
+  const std::string file = locks.path("file");
+  inOtherProcess("acquire", file);
+  EXPECT_EQ(channelLockName("can1", file), "@nodletflash-can1");
+}
+
+TEST(ChannelLock, HeldFileLockRefusesOtherProcessesAndNamesItsHolder) {
+  LockDirectory locks;
+  const std::string name = locks.path("can0.lock");
+  EXPECT_EQ(probeChannelLock(name).state, ChannelLockState::kFree);
   EXPECT_FALSE(fs::exists(name)) << "probing created the lock file";
 
   // Created readable by all whatever the umask, so that other users can lock it too.
@@ -52,31 +69,78 @@ TEST(ChannelLock, HeldLockRefusesOtherProcessesUntilItsHolderEnds) {
   EXPECT_TRUE(acquireChannelLock(name)) << "taking a lock this process holds";
 
   EXPECT_EQ(inOtherProcess("acquire", name).status, 1);
-  EXPECT_EQ(inOtherProcess("probe", name).output, "held\n");
+  EXPECT_EQ(inOtherProcess("probe", name).output, heldBySelf());
   // This process holds it, so no other process does.
-  EXPECT_EQ(probeChannelLock(name), ChannelLockState::kFree);
+  EXPECT_EQ(probeChannelLock(name).state, ChannelLockState::kFree);
 
   // A lock whose holder has ended is free again, though its file stays.
-  const std::string other = locks.path("nodletflash-can1.lock");
+  const std::string other = locks.path("can1.lock");
   EXPECT_EQ(inOtherProcess("acquire", other).status, 0);
   EXPECT_TRUE(fs::exists(other));
-  EXPECT_EQ(probeChannelLock(other), ChannelLockState::kFree);
+  EXPECT_EQ(probeChannelLock(other).state, ChannelLockState::kFree);
   EXPECT_TRUE(acquireChannelLock(other));
-  EXPECT_EQ(inOtherProcess("probe", other).output, "held\n");
+  EXPECT_EQ(inOtherProcess("probe", other).output, heldBySelf());
 }
 
-TEST(ChannelLock, RefusesWhatIsNotAPlainFile) {
+TEST(ChannelLock, AbstractNameIsHeldUntilItsHolderEnds) {
+  const std::string name = "@nodletflash-test-" + std::to_string(getpid());
+  const std::string ended = name + "-ended";
+  EXPECT_EQ(inOtherProcess("acquire", ended).status, 0);
+  EXPECT_EQ(probeChannelLock(ended).state, ChannelLockState::kFree) << "left behind by its holder";
+
+  EXPECT_EQ(probeChannelLock(name).state, ChannelLockState::kFree);
+  ASSERT_TRUE(acquireChannelLock(name));
+  EXPECT_TRUE(acquireChannelLock(name));
+  EXPECT_EQ(probeChannelLock(name).state, ChannelLockState::kFree);
+  EXPECT_EQ(inOtherProcess("acquire", name).status, 1);
+  EXPECT_EQ(inOtherProcess("probe", name).output, heldBySelf());
+}
+
+TEST(ChannelLock, WhatIsNoPlainFileIsUnusable) {
   LockDirectory locks;
-  const std::string directory = locks.path("nodletflash-dir.lock");
+  const std::string directory = locks.path("dir.lock");
   fs::create_directory(directory);
-  EXPECT_FALSE(acquireChannelLock(directory));
+  const std::string fifo = locks.path("fifo.lock");
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0644), 0);
   // A symbolic link planted under the name is not followed.
   const std::string target = locks.path("target");
-  const std::string link = locks.path("nodletflash-link.lock");
+  const std::string link = locks.path("link.lock");
   fs::create_symlink(target, link);
-  EXPECT_FALSE(acquireChannelLock(link));
+  for (const std::string& name : {directory, fifo, link}) {
+    EXPECT_FALSE(acquireChannelLock(name)) << name;
+    ChannelLockProbe probe = probeChannelLock(name);
+    EXPECT_EQ(probe.state, ChannelLockState::kUnusable) << name;
+    EXPECT_EQ(probe.obstacle, ChannelLockObstacle::kNotPlainFile) << name;
+    EXPECT_TRUE(probe.haveFile);
+  }
   EXPECT_FALSE(fs::exists(target));
-  EXPECT_FALSE(acquireChannelLock(locks.path("missing-directory/nodletflash-can0.lock")));
+  const std::string lost = locks.path("missing-directory/can0.lock");
+  EXPECT_FALSE(acquireChannelLock(lost));
+  EXPECT_EQ(probeChannelLock(lost).obstacle, ChannelLockObstacle::kNoDirectory);
+}
+
+// What another account left, or a directory it may not write, as a user without privileges
+// meets it: the probe must say what the taking will say.
+TEST(ChannelLock, AnotherAccountsFileOrDirectoryAsTheUnprivilegedMeetIt) {
+  if (geteuid() != 0) {
+    GTEST_SKIP() << "needs root to act as another account";
+  }
+  LockDirectory locks;
+  const std::string closed = locks.path("can0.lock");
+  mode_t umaskBefore = umask(0777);
+  ASSERT_EQ(inOtherProcess("acquire", closed).status, 0);
+  umask(umaskBefore);
+  ASSERT_EQ(chmod(closed.c_str(), 0), 0);
+  EXPECT_EQ(asNobody("acquire", closed).status, 1);
+  EXPECT_EQ(asNobody("probe", closed).output, "unusable unopenable\n");
+  // Root opens it all the same.
+  EXPECT_EQ(inOtherProcess("probe", closed).output, "free\n");
+
+  // Nobody may not make a lock in root's directory.
+  const std::string missing = locks.path("can1.lock");
+  EXPECT_EQ(asNobody("acquire", missing).status, 1);
+  EXPECT_EQ(asNobody("probe", missing).output, "unusable cannot-create\n");
+  EXPECT_EQ(inOtherProcess("probe", missing).output, "free\n");
 }
 
 }  // namespace

@@ -13,7 +13,7 @@ if ! dpkg --print-foreign-architectures | grep -qx arm64; then
 fi
 packages=(
   crossbuild-essential-arm64          # aarch64-linux-gnu-gcc/g++, libc6-dev:arm64
-  libnl-3-dev:arm64 libnl-route-3-dev:arm64 libmnl-dev:arm64 libcap-dev:arm64
+  libcap-dev:arm64                    # nodletflash-check reads file capabilities
   libstdc++6:arm64                    # for the package's computed dependencies (dpkg-shlibdeps)
 )
 bash "$here/install-packages.sh" "${packages[@]}"

@@ -6,7 +6,7 @@ set -euo pipefail
 
 packages=(
   build-essential cmake file  # the compilers, make, dpkg-dev for the package's dependencies
-  libnl-3-dev libnl-route-3-dev libcap-dev  # the Linux adapter binding, file capabilities
+  libcap-dev                  # file capabilities
   libcli11-dev nlohmann-json3-dev  # the companions' options and JSON
   scdoc                       # the manual pages
 )

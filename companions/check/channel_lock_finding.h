@@ -1,4 +1,4 @@
-// Whether another run of the tool holds the adapter channel now.
+// Whether the tool could take the adapter channel's lock now, and who holds it if not.
 #pragma once
 
 #include <string>
@@ -7,9 +7,13 @@
 #include "can/channel_lock.h"
 #include "preflight.h"
 
-/// The finding for |channel| whose lock |lockName| was seen in |state|.
+/// The finding for |channel| whose lock |lockName| was probed as |probe|. |holder| and
+/// |owner| name the holding process and the owner of what has the lock's name, as the check
+/// words them.
 void judgeChannelLock(const std::string& channel, const std::string& lockName,
-                      ChannelLockState state, std::vector<Finding>* findings);
+                      const ChannelLockProbe& probe, const std::string& holder,
+                      const std::string& owner, std::vector<Finding>* findings);
 
-/// Probes the tool's lock for |channel| without taking it, and judges what it finds.
+/// Probes the tool's lock for |channel| as the tool would take it, without taking it, and
+/// judges what it finds.
 void checkChannelLock(const std::string& channel, std::vector<Finding>* findings);

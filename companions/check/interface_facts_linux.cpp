@@ -66,7 +66,10 @@ int peakUsbDevices(const SystemRoots& roots) {
 InterfaceFacts readInterfaceFacts(const SystemRoots& roots) {
   InterfaceFacts facts;
   std::string net = roots.sys + "/class/net";
-  facts.name = chooseCanInterface(net);
+  CanInterfaceChoice choice = chooseCanInterface(net, roots.config, roots.configOwner);
+  facts.name = choice.name;
+  facts.rule = choice.rule;
+  facts.config = choice.config;
   std::error_code error;
   for (const fs::directory_entry& entry : fs::directory_iterator(net, error)) {
     if (driverOf(entry.path()) == "peak_usb") {
@@ -74,7 +77,7 @@ InterfaceFacts readInterfaceFacts(const SystemRoots& roots) {
     }
   }
   fs::path interface = fs::path(net) / facts.name;
-  facts.exists = fs::exists(interface, error);
+  facts.exists = !facts.name.empty() && fs::exists(interface, error);
   if (facts.exists) {
     facts.driver = driverOf(interface);
     facts.isCan = firstWord(interface / "type") == std::to_string(kLinkTypeCan);

@@ -2,23 +2,30 @@
 // what the findings are. Reading only: nothing here changes an interface or writes a frame.
 #pragma once
 
+#include <sys/types.h>
+
 #include <cstdint>
 #include <map>
 #include <string>
 #include <vector>
 
+#include "can/can_interface_linux.h"
 #include "preflight.h"
 
-/// Where the kernel's trees are: "/sys", "/proc" and "/dev", or a test's fake ones.
+/// Where the kernel's trees and the tool's configuration file are, or a test's fake ones.
 struct SystemRoots {
   std::string sys = "/sys";
   std::string proc = "/proc";
   std::string dev = "/dev";
+  std::string config = kInterfaceConfigPath;
+  uid_t configOwner = 0;  // the owner the configuration file must have: root outside tests
 };
 
-/// The interface the tool would use and what sysfs says of it.
+/// The interface the tool would use, how it was chosen, and what sysfs says of it.
 struct InterfaceFacts {
-  std::string name;
+  std::string name;  // empty when the tool would use none
+  CanInterfaceRule rule = CanInterfaceRule::kNone;
+  InterfaceConfig config;     // what the configuration file said, also when it did not count
   int peakUsbInterfaces = 0;  // interfaces whose driver is peak_usb
   bool exists = false;
   std::string driver;  // the device's driver; empty for a virtual interface
@@ -46,19 +53,53 @@ struct CanLinkFacts {
 /// Asks the kernel, read only, about |name|'s CAN link.
 CanLinkFacts readCanLinkFacts(const std::string& name);
 
+/// The tool file's owner, group and mode, and how this user stands to them.
+struct ToolFileFacts {
+  bool exists = false;
+  unsigned owner = 0;
+  unsigned group = 0;
+  unsigned mode = 0;                 // st_mode
+  bool root = false;                 // this user is root
+  bool inGroup = false;              // this process has the file's group, primary or supplementary
+  bool databaseMakesMember = false;  // the account databases give this user the group
+  std::string userName;
+  std::string ownerName;
+  std::string groupName;
+};
+
+/// Reads |path|'s owner, group and mode and this process's standing to them.
+ToolFileFacts readToolFileFacts(const std::string& path);
+
+/// Why this user may not start |path|, in words, with what to do about it.
+std::string whyToolNotRunnable(const std::string& path, const ToolFileFacts& facts);
+
+/// What decides whether a program's file capabilities act when this process starts it.
+struct CapabilityGate {
+  bool read = false;        // /proc/self/status could be read
+  bool noNewPrivs = false;  // no_new_privs: file capabilities are not granted
+  uint64_t bounding = 0;    // the capability bounding set (CapBnd)
+};
+
+/// Reads NoNewPrivs and CapBnd from |roots|.proc/self/status.
+CapabilityGate readCapabilityGate(const SystemRoots& roots);
+
 /// Whether the tool could control the interface and raise its priority.
 struct PrivilegeFacts {
   bool root = false;  // this user is root
   std::string toolPath;
-  std::string toolHow;  // how the tool was found
-  bool toolFound = false;
-  bool capsRead = false;  // the tool file's capabilities could be read
-  bool netAdmin = false;  // cap_net_admin permitted and effective on the tool file
-  bool sysNice = false;   // cap_sys_nice permitted and effective on the tool file
+  std::string toolHow;      // how the tool was found
+  bool toolFound = false;   // found, and this user may start it
+  std::string notRunnable;  // a tool file is there that this user may not start: why
+  bool capsRead = false;    // the tool file's capabilities could be read
+  bool netAdmin = false;    // cap_net_admin permitted and effective on the tool file
+  bool sysNice = false;     // cap_sys_nice permitted and effective on the tool file
+  bool nosuid = false;  // the tool's file system is mounted nosuid: its capabilities are ignored
+  CapabilityGate gate;
   int64_t niceLimit = 0;  // RLIMIT_NICE's soft limit (40 allows nice -20)
 };
 
-/// Reads this process's user and RLIMIT_NICE, and the capabilities of the tool file.
+/// Reads this process's user, RLIMIT_NICE and capability gate, and the tool file: who may run
+/// it, its capabilities and its file system's nosuid flag.
 PrivilegeFacts readPrivilegeFacts(const std::string& toolOption);
 
 /// What the bus carried while listened to.
@@ -77,4 +118,7 @@ void judgeInterface(const InterfaceFacts& facts, std::vector<Finding>* findings)
 void judgeCanLink(const InterfaceFacts& interface, const CanLinkFacts& link,
                   std::vector<Finding>* findings);
 void judgePrivileges(const PrivilegeFacts& facts, std::vector<Finding>* findings);
+/// Why the tool file's capabilities would not act when this user starts it; empty when they
+/// would (or when it has none, or the user is root).
+std::string capabilitiesBlocked(const PrivilegeFacts& facts);
 void judgeBusTraffic(const BusTraffic& traffic, std::vector<Finding>* findings);

@@ -1,5 +1,6 @@
 #include <linux/can.h>
 #include <linux/can/netlink.h>
+#include <linux/capability.h>
 
 #include <cstdio>
 
@@ -50,15 +51,52 @@ std::string identifier(uint32_t id) {
   return (id & CAN_RTR_FLAG) != 0 ? out + " remote" : out;
 }
 
+// Why a configuration file that exists does not name the interface, when it does not.
+void judgeConfig(const InterfaceConfig& config, const std::string& path,
+                 std::vector<Finding>* findings) {
+  switch (config.status) {
+    case InterfaceConfigStatus::kAbsent:
+    case InterfaceConfigStatus::kNamed:
+      return;
+    case InterfaceConfigStatus::kNothingNamed:
+      add(findings, Severity::kOk, "config", path + " names no interface");
+      return;
+    case InterfaceConfigStatus::kNotTrusted:
+    case InterfaceConfigStatus::kUnreadable:
+      add(findings, Severity::kWarning, "config",
+          path + " is ignored: " + config.reason +
+              ". The tool reads it only when it and every directory above it belong to root "
+              "and nobody else may write them");
+      return;
+    case InterfaceConfigStatus::kMalformed:
+      add(findings, Severity::kWarning, "config",
+          path + " is ignored: " + config.reason +
+              ". Its one setting is a line \"interface = NAME\"; '#' starts a comment");
+      return;
+  }
+}
+
 }  // namespace
 
 void judgeInterface(const InterfaceFacts& facts, std::vector<Finding>* findings) {
-  std::string why = facts.peakUsbInterfaces > 0
-                        ? "the peak_usb interface with the lowest index (" +
-                              std::to_string(facts.peakUsbInterfaces) + " found)"
-                        : "no interface has the peak_usb driver, so the tool takes can0";
-  if (!facts.exists) {
-    std::string text = "the tool would use " + facts.name + " (" + why + "), and there is none";
+  const std::string& path = kInterfaceConfigPath;
+  judgeConfig(facts.config, path, findings);
+  std::string why;
+  switch (facts.rule) {
+    case CanInterfaceRule::kConfigured:
+      why = "named in " + path;
+      break;
+    case CanInterfaceRule::kPeakUsb:
+      why = "the peak_usb interface with the lowest index (" +
+            std::to_string(facts.peakUsbInterfaces) + " found)";
+      break;
+    case CanInterfaceRule::kNone:
+      break;
+  }
+  if (facts.rule == CanInterfaceRule::kNone) {
+    std::string text = "the tool would use no interface: none has the peak_usb driver and " + path +
+                       " names none, so it stops at \"Error initializing CAN\" and touches no "
+                       "interface";
     if (facts.vendorDriver) {
       text +=
           "; PEAK's own character-device driver (pcan) is loaded instead of the kernel's "
@@ -69,9 +107,17 @@ void judgeInterface(const InterfaceFacts& facts, std::vector<Finding>* findings)
           "; a PEAK USB device is plugged in but no driver serves it: load peak_usb "
           "(modprobe peak_usb)";
     } else {
-      text += ": plug the adapter in and check that the kernel's peak_usb driver loads";
+      text +=
+          ": plug the adapter in and check that the kernel's peak_usb driver loads, or, for "
+          "another adapter, name its interface in " +
+          path + " (a line \"interface = NAME\")";
     }
     add(findings, Severity::kProblem, "interface", text);
+    return;
+  }
+  if (!facts.exists) {
+    add(findings, Severity::kProblem, "interface",
+        "the tool would use " + facts.name + " (" + why + "), and there is none");
     return;
   }
   add(findings, Severity::kOk, "interface", "the tool would use " + facts.name + " (" + why + ")");
@@ -95,6 +141,19 @@ void judgeInterface(const InterfaceFacts& facts, std::vector<Finding>* findings)
   }
 }
 
+namespace {
+
+// Whether the tool's open refuses the link as it is: up at another bit rate.
+bool toolRefuses(const InterfaceFacts& interface, const CanLinkFacts& link) {
+  CanInterfaceState state;
+  state.up = interface.up;
+  state.controller = link.controller;
+  state.bitRate = link.bitRate;
+  return planCanOpen(state, kToolBitRate).refuse;
+}
+
+}  // namespace
+
 void judgeCanLink(const InterfaceFacts& interface, const CanLinkFacts& link,
                   std::vector<Finding>* findings) {
   const std::string& name = interface.name;
@@ -110,9 +169,7 @@ void judgeCanLink(const InterfaceFacts& interface, const CanLinkFacts& link,
             "brings it up for the run and takes it down again at the end");
   } else if (!link.controller) {
     add(findings, Severity::kOk, "interface", name + " is up (a virtual interface: no bit rate)");
-  } else if (planCanOpen(CanInterfaceState{interface.up, link.controller, link.bitRate},
-                         kToolBitRate)
-                 .refuse) {
+  } else if (toolRefuses(interface, link)) {
     add(findings, Severity::kProblem, "interface",
         name + " is up at " + kbits(link.bitRate) +
             ": the tool needs 1000 kbit/s and leaves a bus that runs at another rate alone "
@@ -143,6 +200,10 @@ void judgeCanLink(const InterfaceFacts& interface, const CanLinkFacts& link,
 
 void judgePrivileges(const PrivilegeFacts& facts, std::vector<Finding>* findings) {
   if (!facts.toolFound) {
+    if (!facts.notRunnable.empty()) {
+      add(findings, Severity::kProblem, "tool", facts.notRunnable);
+      return;
+    }
     add(findings, facts.root ? Severity::kWarning : Severity::kProblem, "privileges",
         facts.toolPath.empty()
             ? "nodletflash is neither next to this program nor on PATH (give --tool=PATH)"
@@ -158,28 +219,72 @@ void judgePrivileges(const PrivilegeFacts& facts, std::vector<Finding>* findings
         "running as root: the tool may control the interface and raise its priority");
     return;
   }
-  if (facts.netAdmin) {
+  std::string blocked = capabilitiesBlocked(facts);
+  const std::string grant = "sudo setcap cap_net_admin,cap_sys_nice+ep " + facts.toolPath;
+  if (!blocked.empty()) {
+    add(findings, Severity::kProblem, "privileges",
+        "the tool's file capabilities do not act: " + blocked);
+  } else if (facts.netAdmin) {
     add(findings, Severity::kOk, "privileges",
         "the tool has cap_net_admin to control the interface");
   } else {
     add(findings, Severity::kProblem, "privileges",
         "the tool lacks cap_net_admin and you are not root: it cannot restart the interface "
-        "(\"Error initializing CAN\"). Run it as root, or: sudo setcap "
-        "cap_net_admin,cap_sys_nice+ep " +
-            facts.toolPath);
+        "(\"Error initializing CAN\"). Run it as root, or: " +
+            grant);
   }
-  if (facts.sysNice) {
+  if (facts.sysNice && blocked.empty()) {
     add(findings, Severity::kOk, "priority", "the tool has cap_sys_nice to raise its priority");
   } else if (facts.niceLimit >= kNiceLimitNeeded) {
     add(findings, Severity::kOk, "priority",
         "RLIMIT_NICE " + std::to_string(facts.niceLimit) + " lets the tool raise its priority");
+  } else if (!blocked.empty()) {
+    add(findings, Severity::kProblem, "priority",
+        "RLIMIT_NICE is " + std::to_string(facts.niceLimit) +
+            " (40 needed) and cap_sys_nice does not act either: the tool cannot raise its "
+            "priority and stops with status -1");
   } else {
     add(findings, Severity::kProblem, "priority",
         "the tool lacks cap_sys_nice and RLIMIT_NICE is " + std::to_string(facts.niceLimit) +
             " (40 needed): it cannot raise its priority and stops with status -1. Run it as "
-            "root, or: sudo setcap cap_net_admin,cap_sys_nice+ep " +
-            facts.toolPath);
+            "root, or: " +
+            grant);
   }
+}
+
+std::string capabilitiesBlocked(const PrivilegeFacts& facts) {
+  if (facts.root || !(facts.netAdmin || facts.sysNice)) {
+    return "";
+  }
+  if (facts.nosuid) {
+    return facts.toolPath +
+           " is on a file system mounted nosuid, where the kernel ignores file capabilities: "
+           "the tool cannot restart the interface (\"Error initializing CAN\"). Install it on "
+           "a file system mounted without nosuid, or run it as root";
+  }
+  if (facts.gate.noNewPrivs) {
+    return "this session runs with no_new_privs (NoNewPrivs is 1 in /proc/self/status), under "
+           "which the kernel grants no file capabilities to the programs it starts: the tool "
+           "cannot restart the interface (\"Error initializing CAN\"). Run it from a login "
+           "shell that was not started so (a service with NoNewPrivileges=yes, a sandbox or a "
+           "container sets it), or as root";
+  }
+  std::string missing;
+  const auto need = [&](bool wanted, int bit, const char* name) {
+    if (wanted && (facts.gate.bounding & (uint64_t{1} << bit)) == 0) {
+      missing += (missing.empty() ? "" : " and ") + std::string(name);
+    }
+  };
+  if (facts.gate.read) {
+    need(facts.netAdmin, CAP_NET_ADMIN, "cap_net_admin");
+    need(facts.sysNice, CAP_SYS_NICE, "cap_sys_nice");
+  }
+  if (!missing.empty()) {
+    return "the capability bounding set of this session lacks " + missing +
+           ", which the tool's file asks for, so the kernel refuses to start the tool "
+           "(\"Operation not permitted\"). Run it outside this container or sandbox, or as root";
+  }
+  return "";
 }
 
 void judgeBusTraffic(const BusTraffic& traffic, std::vector<Finding>* findings) {

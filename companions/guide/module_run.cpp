@@ -3,6 +3,7 @@
 #include <cstdlib>
 
 #include "subprocess.h"
+#include "tool_access.h"
 #include "tool_locator.h"
 
 namespace {
@@ -109,8 +110,12 @@ bool commandFor(const ModuleInfo& module, const GuideSettings& settings,
   } else {
     ToolLocation tool = locateToolFromHere(settings.toolPath);
     if (tool.path.empty()) {
-      *reason = std::string("the tool (") + toolFileName() +
-                ") is neither next to this program nor on PATH; give it with --tool";
+      // A tool this user may not start is told as such, with what to do about it.
+      std::string notRunnable = inspectTool(settings.toolPath).why;
+      *reason = !notRunnable.empty() ? notRunnable
+                                     : std::string("the tool (") + toolFileName() +
+                                           ") is neither next to this program nor on PATH; "
+                                           "give it with --tool";
       return false;
     }
     argv->push_back(tool.path);
@@ -163,7 +168,8 @@ ModuleOutcome runModule(const ModuleInfo& module, const GuideSettings& settings,
   Subprocess child;
   std::string error;
   if (!child.start(argv, &error)) {
-    outcome.reason = argv[0] + ": " + error;
+    std::string notRunnable = settings.rehearse ? "" : inspectTool(argv[0]).why;
+    outcome.reason = !notRunnable.empty() ? notRunnable : argv[0] + ": " + error;
     return end(Result::kNotStarted);
   }
   outcome.stage = Stage::kStarting;

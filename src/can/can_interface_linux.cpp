@@ -7,8 +7,8 @@
 
 namespace fs = std::filesystem;
 
-std::string chooseCanInterface(const std::string& sysfsNet) {
-  std::string chosen = "can0";
+std::string firstPeakUsbInterface(const std::string& sysfsNet) {
+  std::string chosen;
   long lowestIndex = LONG_MAX;
   std::error_code error;
   for (const fs::directory_entry& entry : fs::directory_iterator(sysfsNet, error)) {
@@ -27,6 +27,20 @@ std::string chooseCanInterface(const std::string& sysfsNet) {
   return chosen;
 }
 
+CanInterfaceChoice chooseCanInterface(const std::string& sysfsNet, const std::string& configPath,
+                                      uid_t configOwner) {
+  CanInterfaceChoice choice;
+  choice.config = readInterfaceConfig(configPath, configOwner);
+  if (choice.config.status == InterfaceConfigStatus::kNamed) {
+    choice.name = choice.config.interfaceName;
+    choice.rule = CanInterfaceRule::kConfigured;
+    return choice;
+  }
+  choice.name = firstPeakUsbInterface(sysfsNet);
+  choice.rule = choice.name.empty() ? CanInterfaceRule::kNone : CanInterfaceRule::kPeakUsb;
+  return choice;
+}
+
 CanOpenPlan planCanOpen(const CanInterfaceState& state, uint32_t bitRate) {
   CanOpenPlan plan;
   if (state.up && state.controller && state.bitRate != 0 && state.bitRate != bitRate) {
@@ -36,5 +50,26 @@ CanOpenPlan planCanOpen(const CanInterfaceState& state, uint32_t bitRate) {
   plan.stop = state.up;
   plan.setBitRate = state.controller && state.bitRate != bitRate;
   plan.start = true;
+  return plan;
+}
+
+CanRestorePlan planCanRestore(const CanInterfaceState& found, bool setsBitRate) {
+  CanRestorePlan plan;
+  plan.up = found.up;
+  if (!setsBitRate || !found.controller || found.timing.bitRate == 0) {
+    return plan;
+  }
+  plan.putTimingBack = true;
+  if (found.fixedBitRates || found.timing.tq == 0) {
+    plan.timing.bitRate = found.timing.bitRate;
+  } else {
+    // The kernel takes either a bit rate (and computes its own segments, which need not be
+    // those found) or a time quantum with segments, never both.
+    plan.timing.tq = found.timing.tq;
+    plan.timing.propSeg = found.timing.propSeg;
+    plan.timing.phaseSeg1 = found.timing.phaseSeg1;
+    plan.timing.phaseSeg2 = found.timing.phaseSeg2;
+    plan.timing.sjw = found.timing.sjw;
+  }
   return plan;
 }

@@ -1,113 +1,103 @@
 #include "can/can_link_linux.h"
 
-#include <net/if.h>
-#include <netlink/netlink.h>
-#include <netlink/route/link.h>
-#include <netlink/route/link/can.h>
-#include <netlink/socket.h>
+#include <linux/netlink.h>
+#include <sys/socket.h>
+#include <sys/time.h>
+#include <unistd.h>
 
-namespace {
-
-// The link as the kernel has it now, or null.
-rtnl_link* fetch(nl_sock* socket, const std::string& name) {
-  rtnl_link* link = nullptr;
-  if (rtnl_link_get_kernel(socket, 0, name.c_str(), &link) != 0) {
-    return nullptr;
-  }
-  return link;
-}
-
-// Applies |change| to the interface |name| and waits for the kernel's answer. Sent as one
-// RTM_NEWLINK request and never retried as RTM_SETLINK (as rtnl_link_change() would), which
-// ignores a link kind's settings and so would report a bit rate set that was not.
-bool apply(nl_sock* socket, const std::string& name, rtnl_link* change) {
-  rtnl_link* link = fetch(socket, name);
-  if (link == nullptr) {
-    return false;
-  }
-  nl_msg* request = nullptr;
-  bool ok = rtnl_link_build_change_request(link, change, 0, &request) == 0 &&
-            nl_send_sync(socket, request) == 0;
-  rtnl_link_put(link);
-  return ok;
-}
-
-}  // namespace
+#include <cerrno>
 
 CanLink::~CanLink() {
-  if (socket_ != nullptr) {
-    nl_socket_free(socket_);
+  if (socket_ >= 0) {
+    close(socket_);
   }
 }
 
 bool CanLink::connect() {
-  if (socket_ != nullptr) {
+  if (socket_ >= 0) {
     return true;
   }
-  // The library prints debugging output when the environment asks for it; never here.
-  nl_debug = 0;
-  nl_sock* socket = nl_socket_alloc();
-  if (socket == nullptr) {
+  int fd = socket(AF_NETLINK, SOCK_RAW | SOCK_CLOEXEC, NETLINK_ROUTE);
+  if (fd < 0) {
     return false;
   }
-  if (nl_connect(socket, NETLINK_ROUTE) != 0) {
-    nl_socket_free(socket);
+  // The kernel answers while the request is sent; the bound only keeps a lost answer from
+  // hanging the run.
+  timeval bound{};
+  bound.tv_sec = 2;
+  sockaddr_nl local{};
+  local.nl_family = AF_NETLINK;
+  if (setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &bound, sizeof(bound)) != 0 ||
+      bind(fd, reinterpret_cast<sockaddr*>(&local), sizeof(local)) != 0) {
+    close(fd);
     return false;
   }
-  socket_ = socket;
+  socket_ = fd;
   return true;
 }
 
+LinkAnswer CanLink::exchange(const LinkRequest& request, CanInterfaceState* state) {
+  sockaddr_nl kernel{};
+  kernel.nl_family = AF_NETLINK;
+  ssize_t sent;
+  do {
+    sent = sendto(socket_, request.bytes, request.length(), 0, reinterpret_cast<sockaddr*>(&kernel),
+                  sizeof(kernel));
+  } while (sent < 0 && errno == EINTR);
+  if (sent != static_cast<ssize_t>(request.length())) {
+    return LinkAnswer::kRefused;
+  }
+  unsigned char* answer = answer_.data();
+  const auto* message = reinterpret_cast<const nlmsghdr*>(request.bytes);
+  for (;;) {
+    sockaddr_nl from{};
+    socklen_t fromLength = sizeof(from);
+    ssize_t got = recvfrom(socket_, answer, answer_.size(), MSG_TRUNC,
+                           reinterpret_cast<sockaddr*>(&from), &fromLength);
+    if (got < 0 && errno == EINTR) {
+      continue;
+    }
+    if (got < 0 || static_cast<size_t>(got) > answer_.size()) {
+      return LinkAnswer::kMalformed;
+    }
+    if (from.nl_pid != 0) {
+      continue;  // only the kernel answers
+    }
+    LinkAnswer verdict =
+        readLinkAnswer(answer, static_cast<size_t>(got), message->nlmsg_seq, state);
+    if (verdict != LinkAnswer::kOther) {
+      return verdict;
+    }
+  }
+}
+
 bool CanLink::read(const std::string& name, CanInterfaceState* state) {
-  if (!connect()) {
+  LinkRequest request;
+  if (!connect() || !buildGetLinkRequest(&request, name, ++sequence_)) {
     return false;
   }
-  rtnl_link* link = fetch(socket_, name);
-  if (link == nullptr) {
+  CanInterfaceState read;
+  if (exchange(request, &read) != LinkAnswer::kLink) {
     return false;
   }
-  *state = CanInterfaceState();
-  state->up = (rtnl_link_get_flags(link) & IFF_UP) != 0;
-  // A CAN controller's link kind is "can"; a virtual interface's is "vcan". A controller
-  // fresh from its driver reports no bit timing, hence no bit rate.
-  state->controller = rtnl_link_is_can(link) != 0;
-  uint32_t bitRate = 0;
-  if (state->controller && rtnl_link_can_get_bitrate(link, &bitRate) == 0) {
-    state->bitRate = bitRate;
-  }
-  rtnl_link_put(link);
+  *state = read;
   return true;
 }
 
 bool CanLink::setUp(const std::string& name, bool up) {
-  if (!connect()) {
-    return false;
-  }
-  rtnl_link* change = rtnl_link_alloc();
-  if (change == nullptr) {
-    return false;
-  }
-  if (up) {
-    rtnl_link_set_flags(change, IFF_UP);
-  } else {
-    rtnl_link_unset_flags(change, IFF_UP);
-  }
-  bool ok = apply(socket_, name, change);
-  rtnl_link_put(change);
-  return ok;
+  LinkRequest request;
+  return connect() && buildLinkFlagsRequest(&request, name, up, ++sequence_) &&
+         exchange(request, nullptr) == LinkAnswer::kDone;
 }
 
 bool CanLink::setBitRate(const std::string& name, uint32_t bitRate) {
-  if (!connect()) {
-    return false;
-  }
-  rtnl_link* change = rtnl_link_alloc();
-  if (change == nullptr) {
-    return false;
-  }
-  // The CAN calls refuse a link whose kind is not "can", so the kind is checked first.
-  bool ok = rtnl_link_set_type(change, "can") == 0 && rtnl_link_is_can(change) != 0 &&
-            rtnl_link_can_set_bitrate(change, bitRate) == 0 && apply(socket_, name, change);
-  rtnl_link_put(change);
-  return ok;
+  CanBitTiming timing;
+  timing.bitRate = bitRate;
+  return setBitTiming(name, timing);
+}
+
+bool CanLink::setBitTiming(const std::string& name, const CanBitTiming& timing) {
+  LinkRequest request;
+  return connect() && buildBitTimingRequest(&request, name, timing, ++sequence_) &&
+         exchange(request, nullptr) == LinkAnswer::kDone;
 }

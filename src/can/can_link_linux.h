@@ -2,12 +2,14 @@
 // state, its bit rate, up and down. Failures are return values; nothing is printed.
 #pragma once
 
+#include <linux/netlink.h>
+
+#include <array>
 #include <cstdint>
 #include <string>
 
 #include "can/can_interface_linux.h"
-
-struct nl_sock;
+#include "can/link_request_linux.h"
 
 /// A connection to the kernel's link control, made at the first call and kept. Changing an
 /// interface needs CAP_NET_ADMIN.
@@ -25,9 +27,17 @@ class CanLink {
   /// Sets a CAN controller's bit rate, leaving the sample point to the driver; the interface
   /// must be down.
   bool setBitRate(const std::string& name, uint32_t bitRate);
+  /// Sets a CAN controller's bit timing as buildBitTimingRequest() takes it; the interface must
+  /// be down.
+  bool setBitTiming(const std::string& name, const CanBitTiming& timing);
 
  private:
   bool connect();
+  // Sends |request| and reads its answer into |state| (which may be null).
+  LinkAnswer exchange(const LinkRequest& request, CanInterfaceState* state);
 
-  nl_sock* socket_ = nullptr;
+  int socket_ = -1;
+  uint32_t sequence_ = 0;
+  // Room for a link's every attribute (its statistics alone take some hundreds of bytes).
+  alignas(nlmsghdr) std::array<unsigned char, 32768> answer_{};
 };

@@ -36,10 +36,14 @@ constexpr CanStatus kChannelBusy = 7;
 // One SocketCAN interface as the adapter's channel.
 class SocketCanPort : public CanPort {
  public:
-  SocketCanPort() : interface_(chooseCanInterface("/sys/class/net")) {}
+  SocketCanPort() : interface_(chooseCanInterface("/sys/class/net", kInterfaceConfigPath).name) {}
 
  protected:
   CanStatus doOpen() override {
+    // No interface is known to be the hand's: touch none, take no lock.
+    if (interface_.empty()) {
+      return kNoInterface;
+    }
     // The interface is this run's alone: another run's stops and starts would break it.
     if (!locked_) {
       if (!acquireChannelLock(channelLockName(interface_))) {
@@ -62,7 +66,7 @@ class SocketCanPort : public CanPort {
     // From the first change on, the interface is left at the end as this run found it.
     if (!first_open_done_) {
       first_open_done_ = true;
-      restoreInterfaceAtEnd(interface_, state.up);
+      restoreInterfaceAtEnd(interface_, planCanRestore(state, plan.setBitRate));
     }
     if (plan.stop && !link_.setUp(interface_, false)) {
       return kInterfaceControl;

@@ -9,7 +9,8 @@
 #include "can/channel_lock.h"
 #include "can/held_channel_locks.h"
 
-std::string channelLockName(const std::string& /*interfaceName*/) {
+std::string channelLockName(const std::string& /*interfaceName*/,
+                            const std::string& /*directory*/) {
   // The binding always uses channel 0x51 (kCanChannel).
   return "Global\\nodletflash-channel-0x51";
 }
@@ -34,22 +35,31 @@ bool acquireChannelLock(const std::string& name) {
   return true;
 }
 
-ChannelLockState probeChannelLock(const std::string& name) {
+ChannelLockProbe probeChannelLock(const std::string& name) {
+  ChannelLockProbe probe;
   if (holdsChannelLock(name)) {
-    return ChannelLockState::kFree;
+    probe.state = ChannelLockState::kFree;
+    return probe;
   }
   // Opening never creates the mutex. It exists only while a run holds it.
   HANDLE mutex = OpenMutexA(SYNCHRONIZE, FALSE, name.c_str());
   if (mutex != nullptr) {
     CloseHandle(mutex);
-    return ChannelLockState::kHeld;
+    probe.state = ChannelLockState::kHeld;
+    return probe;
   }
-  switch (GetLastError()) {
+  DWORD error = GetLastError();
+  probe.error = static_cast<int>(error);
+  switch (error) {
     case ERROR_FILE_NOT_FOUND:
-      return ChannelLockState::kFree;
+      probe.state = ChannelLockState::kFree;
+      break;
     case ERROR_ACCESS_DENIED:
-      return ChannelLockState::kHeld;
+      probe.state = ChannelLockState::kHeld;
+      break;
     default:
-      return ChannelLockState::kUnknown;
+      probe.state = ChannelLockState::kUnknown;
+      break;
   }
+  return probe;
 }

@@ -1,13 +1,10 @@
-// The request that restores the interface is built once, ahead of time, into a static buffer;
-// sending it takes nothing but socket(), sendto() and close(), which are safe in a signal
-// handler (the netlink library allocates, which is not). Restoring means only setting the
-// interface's up flag: the run never changes the bit rate of an interface that was up, and
-// stopping an interface keeps its bit rate.
+// The requests that restore the interface are built once, ahead of time, into static buffers;
+// sending them takes nothing but socket(), sendto() and close(), which are safe in a signal
+// handler. The kernel carries a link request out while sendto() runs, so each is done before the
+// next is sent: the bit timing can only be set while the interface is down.
 #include "can/interface_restore_linux.h"
 
 #include <linux/netlink.h>
-#include <linux/rtnetlink.h>
-#include <net/if.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -15,23 +12,29 @@
 #include <cerrno>
 #include <csignal>
 #include <cstdlib>
-#include <cstring>
+
+#include "can/link_request_linux.h"
 
 namespace {
 
-// An RTM_NEWLINK request that sets or clears IFF_UP on the interface named in it.
-struct LinkStateRequest {
-  nlmsghdr header;
-  ifinfomsg link;
-  rtattr nameAttribute;
-  char name[IFNAMSIZ];
-};
+// Stop, put the bit timing back, then up or down as found.
+constexpr int kMaxRequests = 3;
 
-// The request, written before |g_armed| is set and never changed afterwards.
-LinkStateRequest g_request;
+// Written before |g_armed| is set and never changed afterwards.
+LinkRequest g_requests[kMaxRequests];
+int g_requestCount = 0;
 std::atomic<bool> g_armed{false};
 
-constexpr int kEndingSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
+// The signals whose default action ends the process; SIGKILL and SIGSTOP cannot be caught, and
+// the real-time signals are added from SIGRTMIN to SIGRTMAX.
+constexpr int kEndingSignals[] = {
+    SIGHUP,    SIGINT,  SIGQUIT,   SIGILL,  SIGTRAP, SIGABRT, SIGBUS,
+    SIGFPE,    SIGUSR1, SIGSEGV,   SIGUSR2, SIGPIPE, SIGALRM, SIGTERM,
+    SIGXCPU,   SIGXFSZ, SIGVTALRM, SIGPROF, SIGIO,   SIGPWR,  SIGSYS,
+#ifdef SIGSTKFLT
+    SIGSTKFLT,
+#endif
+};
 
 void sendRestore() {
   if (!g_armed.load()) {
@@ -41,11 +44,16 @@ void sendRestore() {
   if (fd < 0) {
     return;
   }
-  // The kernel carries a request out while sendto() runs; its answer is not needed.
   sockaddr_nl kernel{};
   kernel.nl_family = AF_NETLINK;
-  sendto(fd, &g_request, g_request.header.nlmsg_len, 0, reinterpret_cast<sockaddr*>(&kernel),
-         sizeof(kernel));
+  for (int i = 0; i < g_requestCount; ++i) {
+    // The answers are not needed: a request that fails leaves the next one to do what it can.
+    ssize_t sent;
+    do {
+      sent = sendto(fd, g_requests[i].bytes, g_requests[i].length(), 0,
+                    reinterpret_cast<sockaddr*>(&kernel), sizeof(kernel));
+    } while (sent < 0 && errno == EINTR);
+  }
   close(fd);
 }
 
@@ -62,39 +70,43 @@ void restoreOnSignal(int signal) {
   errno = savedErrno;
 }
 
-}  // namespace
-
-void restoreInterfaceAtEnd(const std::string& name, bool up) {
-  if (g_armed.load() || name.size() >= IFNAMSIZ) {
+void catchSignal(int signal) {
+  struct sigaction previous {};
+  if (sigaction(signal, nullptr, &previous) != 0 || previous.sa_handler == SIG_IGN) {
     return;
   }
-  std::memset(&g_request, 0, sizeof(g_request));
-  g_request.nameAttribute.rta_type = IFLA_IFNAME;
-  g_request.nameAttribute.rta_len = static_cast<unsigned short>(RTA_LENGTH(name.size() + 1));
-  std::memcpy(g_request.name, name.c_str(), name.size() + 1);
-  g_request.header.nlmsg_len = static_cast<uint32_t>(NLMSG_LENGTH(sizeof(ifinfomsg)) +
-                                                     RTA_ALIGN(g_request.nameAttribute.rta_len));
-  g_request.header.nlmsg_type = RTM_NEWLINK;
-  g_request.header.nlmsg_flags = NLM_F_REQUEST;
-  g_request.link.ifi_family = AF_UNSPEC;
-  g_request.link.ifi_index = 0;  // the interface is found by its name
-  g_request.link.ifi_flags = up ? IFF_UP : 0;
-  g_request.link.ifi_change = IFF_UP;
+  struct sigaction action {};
+  action.sa_handler = restoreOnSignal;
+  action.sa_flags = SA_RESETHAND;
+  // Nothing interrupts the restore; a second signal ends the process once it is done.
+  sigfillset(&action.sa_mask);
+  sigaction(signal, &action, nullptr);
+}
+
+}  // namespace
+
+void restoreInterfaceAtEnd(const std::string& name, const CanRestorePlan& plan) {
+  if (g_armed.load()) {
+    return;
+  }
+  int count = 0;
+  if (plan.putTimingBack) {
+    if (!buildLinkFlagsRequest(&g_requests[count++], name, false, 0) ||
+        !buildBitTimingRequest(&g_requests[count++], name, plan.timing, 0)) {
+      return;
+    }
+  }
+  if (!buildLinkFlagsRequest(&g_requests[count++], name, plan.up, 0)) {
+    return;
+  }
+  g_requestCount = count;
   g_armed.store(true);
 
   std::atexit(restoreAtExit);
   for (int signal : kEndingSignals) {
-    struct sigaction previous {};
-    if (sigaction(signal, nullptr, &previous) != 0 || previous.sa_handler == SIG_IGN) {
-      continue;
-    }
-    struct sigaction action {};
-    action.sa_handler = restoreOnSignal;
-    action.sa_flags = SA_RESETHAND;
-    sigemptyset(&action.sa_mask);
-    for (int other : kEndingSignals) {
-      sigaddset(&action.sa_mask, other);
-    }
-    sigaction(signal, &action, nullptr);
+    catchSignal(signal);
+  }
+  for (int signal = SIGRTMIN; signal <= SIGRTMAX; ++signal) {
+    catchSignal(signal);
   }
 }

@@ -3,8 +3,10 @@
 
 #include <string>
 
-/// From now on, when the process ends, brings the interface |name| up when |up| is set and down
-/// otherwise: at exit (endRun, or the entry point's return), and on SIGINT, SIGTERM, SIGHUP or
-/// SIGQUIT, after which the process still ends by that signal. Signals the process ignores stay
+#include "can/can_interface_linux.h"
+
+/// From now on, when the process ends, puts the interface |name| back as |plan| says: at exit
+/// (endRun, or the entry point's return), and on every signal whose default action ends the
+/// process, after which the process still ends by that signal. Signals the process ignores stay
 /// ignored. The first call decides; later calls change nothing.
-void restoreInterfaceAtEnd(const std::string& name, bool up);
+void restoreInterfaceAtEnd(const std::string& name, const CanRestorePlan& plan);

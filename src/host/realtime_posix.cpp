@@ -9,7 +9,10 @@
 // The thread is raised first, to -20; raising the class then leaves a nice value that is already
 // at or below -10 alone, so neither undoes the other. Without CAP_SYS_NICE (or an RLIMIT_NICE
 // that allows these values) the nice value stays where it was and the read-back check fails.
-#include <fcntl.h>
+//
+// The session's autogroup is left alone. Where the kernel turns autogroups off (Debian's does by
+// default) its nice value does nothing; where they are on, a value set here would outlive the run
+// for every later program of the same terminal session.
 #include <sched.h>
 #include <sys/resource.h>
 #include <unistd.h>
@@ -60,19 +63,7 @@ size_t possibleCpus() {
 // Scheduling through nice values and the CPU affinity of the calling (only) thread.
 class PosixScheduling : public SchedulingPlatform {
  public:
-  void raiseThreadPriority() override {
-    setpriority(PRIO_PROCESS, 0, kTimeCriticalNice);
-    // With autogroup scheduling (Debian's default) each session's processes share one group,
-    // and the group's own nice value weighs it against other sessions' groups; a nice value
-    // within the group does nothing against them. Not every kernel has it; failure is ignored.
-    int fd = open("/proc/self/autogroup", O_WRONLY | O_CLOEXEC);
-    if (fd >= 0) {
-      static const char kGroupNice[] = "-20";
-      ssize_t written = write(fd, kGroupNice, sizeof(kGroupNice) - 1);
-      static_cast<void>(written);
-      close(fd);
-    }
-  }
+  void raiseThreadPriority() override { setpriority(PRIO_PROCESS, 0, kTimeCriticalNice); }
 
   void raiseProcessClass() override {
     int nice = 0;

@@ -6,9 +6,12 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+
+#include "channel_lock_finding.h"
 
 namespace fs = std::filesystem;
 
@@ -21,6 +24,8 @@ class FakeSystem : public ::testing::Test {
     roots_.sys = (base_ / "sys").string();
     roots_.proc = (base_ / "proc").string();
     roots_.dev = (base_ / "dev").string();
+    roots_.config = (base_ / "etc" / "nodletflash.conf").string();
+    roots_.configOwner = geteuid();  // the test's user stands in for root
     for (const std::string& dir :
          {roots_.sys + "/class/net", roots_.proc, roots_.dev, roots_.sys + "/bus/usb/devices"}) {
       fs::create_directories(dir);
@@ -84,13 +89,42 @@ TEST_F(FakeSystem, ThePeakInterfaceWithTheLowestIndex) {
   EXPECT_TRUE(has(findings, Severity::kOk, "peak_usb, the driver the tool expects"));
 }
 
-TEST_F(FakeSystem, VirtualInterfaceDown) {
+TEST_F(FakeSystem, TheConfigurationFileNamesTheInterfaceOnlyWhenItCounts) {
   addInterface("can0", 3, "", false);
+  // Without a peak_usb interface nothing is taken unless the configuration file names it.
   InterfaceFacts facts = readInterfaceFacts(roots_);
+  EXPECT_EQ(facts.rule, CanInterfaceRule::kNone);
+  EXPECT_FALSE(facts.exists);
+  std::vector<Finding> findings = judged(facts);
+  EXPECT_TRUE(has(findings, Severity::kProblem, "would use no interface"));
+  EXPECT_TRUE(has(findings, Severity::kProblem, "(a line \"interface = NAME\")"));
+
+  write(roots_.config, "# the hand's adapter\ninterface = can0\n");
+  fs::permissions(roots_.config, fs::perms(0644));
+  facts = readInterfaceFacts(roots_);
+  EXPECT_EQ(facts.rule, CanInterfaceRule::kConfigured);
   EXPECT_EQ(facts.name, "can0");
   EXPECT_FALSE(facts.up);
-  EXPECT_EQ(facts.driver, "");
-  EXPECT_TRUE(has(judged(facts), Severity::kWarning, "virtual interface"));
+  findings = judged(facts);
+  EXPECT_TRUE(has(findings, Severity::kOk, "would use can0 (named in /etc/nodletflash.conf)"));
+  EXPECT_TRUE(has(findings, Severity::kWarning, "virtual interface"));
+  EXPECT_FALSE(has(findings, Severity::kProblem, ""));
+
+  // Writable by its group: ignored, and said why; a peak_usb interface is taken instead.
+  fs::permissions(roots_.config, fs::perms(0664));
+  addInterface("can1", 5, "peak_usb", true);
+  facts = readInterfaceFacts(roots_);
+  EXPECT_EQ(facts.name, "can1");
+  findings = judged(facts);
+  EXPECT_TRUE(has(findings, Severity::kWarning, "/etc/nodletflash.conf is ignored: "));
+  EXPECT_TRUE(has(findings, Severity::kWarning, "writable by its group"));
+  EXPECT_TRUE(has(findings, Severity::kOk, "would use can1 (the peak_usb interface"));
+
+  // Counts, but does not say "interface = NAME".
+  fs::permissions(roots_.config, fs::perms(0644));
+  write(roots_.config, "can0\n");
+  findings = judged(readInterfaceFacts(roots_));
+  EXPECT_TRUE(has(findings, Severity::kWarning, "Its one setting is a line"));
 }
 
 TEST_F(FakeSystem, VendorDriverInsteadOfTheKernels) {
@@ -178,6 +212,135 @@ TEST(LinuxFindingsTest, Privileges) {
   findings.clear();
   judgePrivileges(facts, &findings);
   EXPECT_TRUE(has(findings, Severity::kProblem, "--tool"));
+}
+
+// The tool's file capabilities as they act when this user starts it: not on a nosuid mount, not
+// under no_new_privs, and not beyond the bounding set (where the kernel refuses the start).
+TEST_F(FakeSystem, FileCapabilitiesThatDoNotAct) {
+  write(roots_.proc + "/self/status", "Name:\tbash\nCapBnd:\t000001ffffffefff\nNoNewPrivs:\t1\n");
+  CapabilityGate gate = readCapabilityGate(roots_);
+  EXPECT_TRUE(gate.read);
+  EXPECT_TRUE(gate.noNewPrivs);
+  EXPECT_EQ(gate.bounding & (uint64_t{1} << 12), 0u) << "cap_net_admin is bit 12";
+
+  PrivilegeFacts facts;
+  facts.toolFound = true;
+  facts.toolPath = "/usr/bin/nodletflash";
+  facts.netAdmin = true;
+  facts.sysNice = true;
+  facts.gate.read = true;
+  facts.gate.bounding = ~uint64_t{0};
+  EXPECT_EQ(capabilitiesBlocked(facts), "");
+  std::vector<Finding> findings;
+  judgePrivileges(facts, &findings);
+  EXPECT_FALSE(has(findings, Severity::kProblem, ""));
+
+  PrivilegeFacts nosuid = facts;
+  nosuid.nosuid = true;
+  PrivilegeFacts noNewPrivs = facts;
+  noNewPrivs.gate.noNewPrivs = true;
+  PrivilegeFacts bounded = facts;
+  bounded.gate = gate;
+  bounded.gate.noNewPrivs = false;
+  const std::pair<PrivilegeFacts, const char*> blocked[] = {
+      {nosuid, "mounted nosuid"}, {noNewPrivs, "no_new_privs"}, {bounded, "lacks cap_net_admin,"}};
+  for (const auto& [blockedFacts, why] : blocked) {
+    findings.clear();
+    judgePrivileges(blockedFacts, &findings);
+    EXPECT_TRUE(has(findings, Severity::kProblem, "file capabilities do not act")) << why;
+    EXPECT_TRUE(has(findings, Severity::kProblem, why)) << why;
+    EXPECT_FALSE(has(findings, Severity::kOk, "has cap_net_admin")) << why;
+    EXPECT_TRUE(has(findings, Severity::kProblem, "stops with status -1")) << why;
+    // Root needs none of them.
+    PrivilegeFacts root = blockedFacts;
+    root.root = true;
+    EXPECT_EQ(capabilitiesBlocked(root), "") << why;
+  }
+}
+
+TEST(LinuxFindingsTest, WhoMayStartTheTool) {
+  ToolFileFacts facts;
+  facts.exists = true;
+  facts.mode = 0100750;
+  facts.ownerName = "root";
+  facts.groupName = "nodletflash";
+  facts.userName = "alice";
+  std::string why = whyToolNotRunnable("/usr/bin/nodletflash", facts);
+  EXPECT_NE(why.find("/usr/bin/nodletflash (mode 0750, owner root, group nodletflash) may be run "
+                     "only by root and the members of group nodletflash, and you (alice) are not"),
+            std::string::npos)
+      << why;
+  EXPECT_NE(why.find("sudo adduser alice nodletflash; then log out and in again"),
+            std::string::npos)
+      << why;
+
+  facts.databaseMakesMember = true;
+  why = whyToolNotRunnable("/usr/bin/nodletflash", facts);
+  EXPECT_NE(why.find("you (alice) were made a member of group nodletflash"), std::string::npos)
+      << why;
+  EXPECT_EQ(why.find("adduser"), std::string::npos) << why;
+
+  // Not a matter of the group: no word of it.
+  facts.mode = 0100700;
+  why = whyToolNotRunnable("/usr/bin/nodletflash", facts);
+  EXPECT_EQ(why.find("group nodletflash,"), std::string::npos) << why;
+  EXPECT_NE(why.find("you (alice) may not run /usr/bin/nodletflash (mode 0700"), std::string::npos)
+      << why;
+
+  PrivilegeFacts privileges;
+  privileges.toolPath = "/usr/bin/nodletflash";
+  privileges.notRunnable = "you may not";
+  std::vector<Finding> findings;
+  judgePrivileges(privileges, &findings);
+  ASSERT_EQ(findings.size(), 1u);
+  EXPECT_EQ(findings[0].severity, Severity::kProblem);
+  EXPECT_EQ(findings[0].text, "you may not");
+}
+
+// The lock as the tool would take it, in the check's words.
+TEST(LinuxFindingsTest, ChannelLock) {
+  const std::string name = "/run/nodletflash/can0.lock";
+  const auto judge = [&](const ChannelLockProbe& probe) {
+    std::vector<Finding> findings;
+    judgeChannelLock("can0", name, probe, "process 77 (flock, user mallory)", "mallory", &findings);
+    EXPECT_EQ(findings.size(), 1u);
+    return findings;
+  };
+  ChannelLockProbe probe;
+  probe.state = ChannelLockState::kFree;
+  EXPECT_TRUE(has(judge(probe), Severity::kOk, "no other run holds can0 (" + name + ")"));
+
+  probe.state = ChannelLockState::kHeld;
+  probe.holder = 77;
+  EXPECT_TRUE(has(judge(probe), Severity::kProblem,
+                  "process 77 (flock, user mallory) holds the lock of can0 now"));
+  probe.holder = 0;
+  EXPECT_TRUE(has(judge(probe), Severity::kProblem, "another process holds the lock of can0"));
+
+  probe.state = ChannelLockState::kUnusable;
+  probe.obstacle = ChannelLockObstacle::kUnopenable;
+  probe.haveFile = true;
+  probe.mode = 0100000;
+  probe.error = EACCES;
+  std::vector<Finding> findings = judge(probe);
+  EXPECT_TRUE(has(findings, Severity::kProblem,
+                  name + " (a plain file, mode 0000, owner mallory) cannot be opened by you"));
+  EXPECT_TRUE(has(findings, Severity::kProblem, "sudo chmod 0644 " + name));
+
+  probe.obstacle = ChannelLockObstacle::kNotPlainFile;
+  for (const auto& [mode, kind] : {std::pair<unsigned, const char*>{0010644, "a FIFO"},
+                                   {0040755, "a directory"},
+                                   {0120777, "a symbolic link"}}) {
+    probe.mode = mode;
+    EXPECT_TRUE(has(judge(probe), Severity::kProblem, name + " is " + kind)) << kind;
+  }
+
+  std::vector<Finding> abstract;
+  probe = ChannelLockProbe{};
+  probe.state = ChannelLockState::kFree;
+  judgeChannelLock("can0", "@nodletflash-can0", probe, "", "", &abstract);
+  EXPECT_TRUE(
+      has(abstract, Severity::kOk, "abstract socket namespace: /run/nodletflash is missing"));
 }
 
 TEST(LinuxFindingsTest, BusTraffic) {

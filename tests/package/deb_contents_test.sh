@@ -20,6 +20,7 @@ expected=$(
     echo "./usr/bin/$p"
     echo "./usr/share/man/man1/$p.1.gz"
   done
+  echo ./usr/lib/tmpfiles.d/nodletflash.conf
   echo ./usr/share/doc/nodletflash/copyright
   echo ./usr/share/doc/nodletflash/changelog.gz
   for e in "${examples[@]}"; do echo "./usr/share/doc/nodletflash/examples/$e"; done
@@ -48,7 +49,7 @@ depends=$(field Depends)
 [[ $depends == *libc6* ]] || fail "Depends lacks libc6 (were the dependencies computed?): $depends"
 for d in $(sed 's/([^)]*)//g; s/,/ /g' <<<"$depends"); do
   case $d in
-    libc6 | libgcc-s1 | libstdc++6 | libcap2-bin) ;;
+    libc6 | libgcc-s1 | libstdc++6 | libcap2-bin | passwd) ;;
     *) fail "Depends names $d, which a clean system lacks" ;;
   esac
 done
@@ -82,15 +83,30 @@ for need in "${needs[@]}"; do
   meets_floor "$need" || fail "Depends: $need is more than Ubuntu 22.04 provides (${floor[${need%% *}]})"
 done
 
-# The maintainer script: the only one, executable, and it sets the capabilities.
+# The maintainer scripts: postinst and postrm only, executable, valid sh. The postinst makes the
+# group, gives the program to it through dpkg-statoverride and only then sets the capabilities
+# (a change of owner would clear them); the postrm takes the override back on purge.
 scripts=$(mktemp -d)
 trap 'rm -rf "$scripts"' EXIT
 dpkg-deb -e "$deb" "$scripts"
-for s in preinst prerm postrm; do [[ ! -e $scripts/$s ]] || fail "unexpected $s"; done
-[[ -x $scripts/postinst ]] || fail "postinst missing or not executable"
+for s in preinst prerm; do [[ ! -e $scripts/$s ]] || fail "unexpected $s"; done
+for s in postinst postrm; do
+  [[ -x $scripts/$s ]] || fail "$s missing or not executable"
+  sh -n "$scripts/$s" || fail "$s is not valid sh"
+done
 grep -q 'cap_net_admin,cap_sys_nice+ep' "$scripts/postinst" || fail "postinst does not grant the capabilities"
-grep -q '"${DPKG_ROOT:-}/usr/bin/nodletflash"' "$scripts/postinst" || fail "postinst names another program"
-sh -n "$scripts/postinst" || fail "postinst is not valid sh"
+grep -q '"${DPKG_ROOT:-}$bindir/nodletflash"' "$scripts/postinst" || fail "postinst names another program"
+grep -q '^bindir="/usr/bin"$' "$scripts/postinst" || fail "postinst's program is not in /usr/bin"
+step_line() { grep -n -E "^ +$1( |;|$)" "$scripts/postinst" | head -n 1 | cut -d: -f1; }
+previous=0
+for step in make_group restrict_program 'if ! grant_capabilities'; do
+  line=$(step_line "$step")
+  [[ -n $line && $line -gt $previous ]] || fail "postinst does not run '$step' after the steps before it"
+  previous=${line:-$previous}
+done
+grep -q 'dpkg-statoverride --remove' "$scripts/postrm" || fail "postrm leaves the override on purge"
+[[ $(dpkg-deb --fsys-tarfile "$deb" | tar -xO ./usr/lib/tmpfiles.d/nodletflash.conf | grep -v '^#') == \
+  "d /run/nodletflash 2770 root nodletflash -" ]] || fail "the lock directory's tmpfiles line"
 
 # lintian: errors and warnings fail; the informational tags are listed in the README.
 if command -v lintian >/dev/null; then

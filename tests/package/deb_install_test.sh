@@ -1,10 +1,13 @@
 #!/usr/bin/env bash
 # Installs the Debian package on a clean Debian 12 root and checks it there: its dependencies
-# are met by the base system, nodletflash runs (usage message, status 1, nothing on standard
-# error), the capabilities are set, the guide rehearses with the installed virtual hand and sample
-# image, every manual page renders without a warning; and where the
-# capabilities cannot be set (setcap failing, setcap missing) the installation still succeeds
-# and says what to do.
+# are met by the base system; nodletflash belongs to root and the group nodletflash, mode 0750,
+# through dpkg-statoverride, with its capabilities, also after the same package is installed
+# again (an upgrade); it runs for root and for a member of the group (usage message, status 1,
+# nothing on standard error), not for anyone else, and the installed check and guide tell that
+# person why; the guide rehearses with the installed virtual hand and sample image; every manual
+# page renders without a warning; where the capabilities cannot be set (setcap failing, setcap
+# missing) the installation still succeeds and says what to do; a purge takes the override and
+# the lock directory back.
 #
 #   deb_install_test.sh DEB CACHE_DIR WORK_DIR PROGRAMS
 #
@@ -31,7 +34,45 @@ rm -rf "$work"
 mkdir -p "$work"
 cp -a "$cache/root" "$root"
 cp "$deb" "$root/tmp/package.deb"
-in_root() { chroot "$root" /usr/bin/env -i PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin LANG=C.UTF-8 "$@"; }
+clean_env=(/usr/bin/env -i PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin LANG=C.UTF-8)
+in_root() { chroot "$root" "${clean_env[@]}" "$@"; }
+# as USER GROUPS COMMAND...: runs COMMAND in the root as USER with exactly the groups GROUPS
+# (the first one its primary group).
+as() {
+  local user=$1 groups=$2
+  shift 2
+  chroot --userspec="$user:${groups%%,*}" --groups="$groups" "$root" "${clean_env[@]}" HOME=/tmp "$@"
+}
+
+# owned_as_packaged WHEN: the group, the tool's owner, mode and capabilities, the override, the
+# lock directory.
+owned_as_packaged() {
+  local gid file caps override
+  gid=$(in_root getent group nodletflash | cut -d: -f3)
+  [[ -n $gid && $gid -lt 1000 ]] || fail "no system group nodletflash ($1): '$gid'"
+  file=$(in_root stat -c '%U:%G %a' /usr/bin/nodletflash)
+  [[ $file == "root:nodletflash 750" ]] || fail "/usr/bin/nodletflash is $file ($1)"
+  caps=$(in_root getcap /usr/bin/nodletflash)
+  [[ $caps == "/usr/bin/nodletflash cap_net_admin,cap_sys_nice=ep" ]] || fail "getcap shows '$caps' ($1)"
+  override=$(in_root dpkg-statoverride --list)
+  [[ $override == "root nodletflash 750 /usr/bin/nodletflash" ]] ||
+    fail "dpkg-statoverride --list ($1): $override"
+  file=$(in_root stat -c '%U:%G %a' /run/nodletflash)
+  [[ $file == "root:nodletflash 2770" ]] || fail "/run/nodletflash is $file ($1)"
+}
+
+# usage_runs WHO COMMAND...: the tool started without arguments through COMMAND prints its
+# usage, status 1, nothing on standard error.
+usage_runs() {
+  local who=$1 status
+  shift
+  "$@" nodletflash >"$work/usage-$who.out" 2>"$work/usage-$who.err"
+  status=$?
+  [[ $status -eq 1 ]] || fail "nodletflash without arguments ($who) ended with status $status: $(cat "$work/usage-$who.err")"
+  printf 'ERRORusage: nodletflash <nodletNumber> <filename>\nProgram ended unsuccessfully.\n' |
+    cmp -s - "$work/usage-$who.out" || fail "usage output ($who): $(cat "$work/usage-$who.out")"
+  [[ ! -s $work/usage-$who.err ]] || fail "standard error ($who): $(cat "$work/usage-$who.err")"
+}
 
 # Installs the package (again); the log is $work/install-$1.log.
 install_package() {
@@ -48,15 +89,41 @@ postinst_said() { grep -q 'could not give /usr/bin/nodletflash the capabilities'
 # 1. With setcap at hand.
 install_package with-setcap
 postinst_said with-setcap && fail "postinst could not set the capabilities with setcap present"
-caps=$(in_root getcap /usr/bin/nodletflash)
-[[ $caps == "/usr/bin/nodletflash cap_net_admin,cap_sys_nice=ep" ]] || fail "getcap shows '$caps'"
+owned_as_packaged "first installation"
+usage_runs root in_root
+in_root useradd --create-home --user-group alice || fail "useradd alice"
+in_root usermod --append --groups nodletflash alice || fail "usermod alice"
+usage_runs member as alice alice,nodletflash
 
-in_root nodletflash >"$work/usage.out" 2>"$work/usage.err"
+# Anyone else may not start it; the check and the guide say why, and what to do.
+tiny=/usr/share/doc/nodletflash/examples/tiny.hex
+as nobody nogroup nodletflash >"$work/nobody.out" 2>&1
 status=$?
-[[ $status -eq 1 ]] || fail "nodletflash without arguments ended with status $status"
-printf 'ERRORusage: nodletflash <nodletNumber> <filename>\nProgram ended unsuccessfully.\n' |
-  cmp -s - "$work/usage.out" || fail "usage output: $(cat "$work/usage.out")"
-[[ ! -s $work/usage.err ]] || fail "standard error: $(cat "$work/usage.err")"
+[[ $status -eq 126 ]] || fail "nobody started the tool: status $status: $(cat "$work/nobody.out")"
+why='/usr/bin/nodletflash (mode 0750, owner root, group nodletflash) may be run only by root and the members of group nodletflash, and you (nobody) are not a member. An administrator adds you with: sudo adduser nobody nodletflash; then log out and in again'
+if [[ " ${programs[*]} " == *" nodletflash-check "* ]]; then
+  as nobody nogroup nodletflash-check --listen-ms=0 12 "$tiny" >"$work/check-nobody.out" 2>&1
+  status=$?
+  [[ $status -eq 1 ]] || fail "the check for nobody: status $status"
+  grep -qxF "problem tool: $why" "$work/check-nobody.out" ||
+    fail "the check does not tell nobody why: $(cat "$work/check-nobody.out")"
+  # Added after logging in: told to log in again.
+  in_root usermod --append --groups nodletflash nobody || fail "usermod nobody"
+  as nobody nogroup nodletflash-check --listen-ms=0 12 "$tiny" >"$work/check-relogin.out" 2>&1
+  grep -q '^problem tool: you (nobody) were made a member of group nodletflash, .* after you logged in: log out and in again, then run it$' \
+    "$work/check-relogin.out" || fail "the check does not tell nobody to log in again: $(cat "$work/check-relogin.out")"
+  in_root gpasswd --delete nobody nodletflash >/dev/null || fail "gpasswd nobody"
+fi
+if [[ " ${programs[*]} " == *" nodletflash-guide "* ]]; then
+  as nobody nogroup nodletflash-guide --no-log --listen-ms=0 --force 12 "$tiny" >"$work/guide-nobody.out" 2>&1 </dev/null
+  grep -qF "the tool could not be started: $why" "$work/guide-nobody.out" ||
+    fail "the guide does not tell nobody why: $(cat "$work/guide-nobody.out")"
+fi
+
+# The same package again, as an upgrade does it: the new file gets owner, mode and capabilities.
+install_package again
+owned_as_packaged "installed again"
+usage_runs member-again as alice alice,nodletflash
 
 # The installed programs find each other: a rehearsal of the guide with the sample image.
 examples=/usr/share/doc/nodletflash/examples
@@ -92,10 +159,18 @@ in_root dpkg --purge libcap2-bin >"$work/purge.log" 2>&1 || fail "could not remo
 install_package no-setcap
 postinst_said no-setcap || fail "postinst said nothing without setcap"
 [[ -z $(getcap "$root/usr/bin/nodletflash") ]] || fail "capabilities set without setcap?"
+[[ $(in_root stat -c '%U:%G %a' /usr/bin/nodletflash) == "root:nodletflash 750" ]] ||
+  fail "without setcap the tool is not root:nodletflash 0750"
+
+# 4. Purged: the override and the lock directory go; the group and its members stay.
+in_root dpkg --purge nodletflash >"$work/purge-package.log" 2>&1 || fail "purge: $(cat "$work/purge-package.log")"
+[[ -z $(in_root dpkg-statoverride --list) ]] || fail "override left after purge: $(in_root dpkg-statoverride --list)"
+[[ ! -e $root/run/nodletflash ]] || fail "/run/nodletflash left after purge"
+in_root getent group nodletflash | grep -q ':alice$' || fail "the group or its member went with the purge"
 
 if ((failures > 0)); then
   echo "the root is kept in $root"
 else
   rm -rf "$work"
 fi
-finish "installed on a clean Debian 12 root: runs, has its capabilities, manual pages render; without setcap it installs and says what to do"
+finish "installed on a clean Debian 12 root: root:nodletflash 0750 with its capabilities, also installed again; runs for root and members only, and tells others why; manual pages render; without setcap it installs and says what to do; purged cleanly"

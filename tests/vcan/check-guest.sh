@@ -6,13 +6,19 @@
 tool=/vcan/nodletflash-static
 args="--tool=$tool --listen-ms=500 12 firmware.hex"
 
+# can0 is no PEAK adapter: the tool takes it only when the configuration file names it.
+run unnamed $args
+expect_status unnamed 1
+has unnamed '^problem interface: the tool would use no interface: none has the peak_usb driver and /etc/nodletflash.conf names none'
+
+name_can0
 run quiet $args
 expect_status quiet 0
-has quiet '^ok interface: the tool would use can0 \(no interface has the peak_usb driver'
+has quiet '^ok interface: the tool would use can0 \(named in /etc/nodletflash.conf\)$'
 has quiet '^warning driver: can0 is a virtual interface'
 has quiet '^ok interface: can0 is up \(a virtual interface'
 has quiet '^ok privileges: running as root'
-has quiet '^ok lock: no other run holds can0 \(/run/lock/'
+has quiet '^ok lock: no other run holds can0 \(@nodletflash-can0, a name in the kernel.s abstract socket namespace: /run/nodletflash is missing\)$'
 has quiet '^ok bus: no frames in 500 ms$'
 lacks quiet '^problem'
 
@@ -31,7 +37,7 @@ flash=$!
 usleep 500000
 run locked $args
 expect_status locked 1
-has locked '^problem lock: another run of the tool holds can0 now'
+has locked '^problem lock: process [0-9]+ \(nodletflash-sta, user [a-z0-9 ]+\) holds the lock of can0 now'
 kill -TERM $flash
 wait $flash
 
@@ -40,6 +46,9 @@ expect_status nobody 1
 has nobody '^problem privileges: the tool lacks cap_net_admin and you are not root'
 has nobody '^problem priority: the tool lacks cap_sys_nice and RLIMIT_NICE is 0 '
 has nobody 'setcap cap_net_admin,cap_sys_nice\+ep /vcan/nodletflash-static'
+
+setup_accounts
+access_cases
 
 ip link set can0 down
 run down $args
@@ -51,5 +60,5 @@ ip link set can0 up
 ip link delete can0
 run missing $args
 expect_status missing 1
-has missing '^problem interface: the tool would use can0 .*and there is none'
+has missing '^problem interface: the tool would use can0 \(named in /etc/nodletflash.conf\), and there is none$'
 exit $status

@@ -12,9 +12,25 @@ set_can() {
 tool=/vcan/nodletflash-static
 args="--tool=$tool --listen-ms=500 12 firmware.hex"
 
+# can0 is no PEAK adapter: unnamed, the tool leaves it alone.
+run unnamed $args
+expect_status unnamed 1
+has unnamed '^problem interface: the tool would use no interface'
+lacks unnamed '^ok controller'
+
+# A configuration file another account may write does not count.
+name_can0
+chmod 0666 /etc/nodletflash.conf
+run writable $args
+expect_status writable 1
+has writable '^warning config: /etc/nodletflash.conf is ignored: /etc/nodletflash.conf is writable by every account\.'
+has writable '^problem interface: the tool would use no interface'
+chmod 0644 /etc/nodletflash.conf
+
 # As the driver left it: down, no bit rate.
 run fresh $args
 expect_status fresh 0
+has fresh '^ok interface: the tool would use can0 \(named in /etc/nodletflash.conf\)$'
 has fresh '^warning driver: can0 is driven by kvaser_pci, not peak_usb'
 has fresh '^ok interface: can0 is down: the tool sets 1 Mbit/s, brings it up for the run'
 has fresh '^ok controller: controller stopped'
@@ -45,4 +61,7 @@ run nobody --as-nobody $args
 expect_status nobody 1
 has nobody '^problem privileges: the tool lacks cap_net_admin and you are not root'
 has nobody '^problem priority: the tool lacks cap_sys_nice'
+
+setup_accounts
+access_cases
 exit $status

@@ -5,11 +5,21 @@
 //   check-guest-helper as-user UID PROGRAM [ARG...]
 //                                             runs PROGRAM as user and group UID, with no
 //                                             supplementary groups and no capabilities
+//   check-guest-helper as-member UID GID PROGRAM [ARG...]
+//                                             the same with GID as its one supplementary group
+//   check-guest-helper as-member-nnp UID GID PROGRAM [ARG...]
+//                                             the same under no_new_privs
+//   check-guest-helper give-caps FILE         gives FILE cap_net_admin,cap_sys_nice+ep, as
+//                                             the package's postinst does (busybox has no
+//                                             setcap)
 #include <grp.h>
 #include <linux/can.h>
 #include <linux/can/raw.h>
+#include <linux/capability.h>
 #include <net/if.h>
+#include <sys/prctl.h>
 #include <sys/socket.h>
+#include <sys/xattr.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -18,6 +28,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -51,15 +62,36 @@ int chatter(const char* interface, int milliseconds) {
   return 0;
 }
 
-int asUser(int uid, char** argv) {
+// Runs |argv| as |uid| (user and group) with |groups| as its supplementary groups.
+int asUser(int uid, const std::vector<gid_t>& groups, bool noNewPrivs, char** argv) {
   gid_t group = static_cast<gid_t>(uid);
-  if (setgroups(0, nullptr) != 0 || setgid(group) != 0 || setuid(static_cast<uid_t>(uid)) != 0) {
+  if (setgroups(groups.size(), groups.data()) != 0 || setgid(group) != 0 ||
+      setuid(static_cast<uid_t>(uid)) != 0) {
     std::perror("as-user");
+    return 126;
+  }
+  if (noNewPrivs && prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) != 0) {
+    std::perror("as-user: no_new_privs");
     return 126;
   }
   execv(argv[0], argv);
   std::perror("as-user: exec");
   return 127;
+}
+
+int giveCapabilities(const char* file) {
+  vfs_cap_data caps{};
+  caps.magic_etc = VFS_CAP_REVISION_2 | VFS_CAP_FLAGS_EFFECTIVE;
+  caps.data[0].permitted = (1u << CAP_NET_ADMIN) | (1u << CAP_SYS_NICE);
+  if (setxattr(file, "security.capability", &caps, sizeof(caps), 0) != 0) {
+    std::perror("give-caps");
+    return 1;
+  }
+  return 0;
+}
+
+int number(const char* text) {
+  return static_cast<int>(std::strtol(text, nullptr, 10));
 }
 
 }  // namespace
@@ -69,9 +101,18 @@ int main(int argc, char** argv) {
     return chatter(argv[2], static_cast<int>(std::strtol(argv[3], nullptr, 10)));
   }
   if (argc >= 4 && std::strcmp(argv[1], "as-user") == 0) {
-    return asUser(static_cast<int>(std::strtol(argv[2], nullptr, 10)), argv + 3);
+    return asUser(number(argv[2]), {}, false, argv + 3);
+  }
+  bool member = argc >= 5 && std::strcmp(argv[1], "as-member") == 0;
+  bool memberNnp = argc >= 5 && std::strcmp(argv[1], "as-member-nnp") == 0;
+  if (member || memberNnp) {
+    return asUser(number(argv[2]), {static_cast<gid_t>(number(argv[3]))}, memberNnp, argv + 4);
+  }
+  if (argc == 3 && std::strcmp(argv[1], "give-caps") == 0) {
+    return giveCapabilities(argv[2]);
   }
   std::fprintf(stderr,
-               "usage: check-guest-helper chatter IFACE MS | as-user UID PROGRAM [ARG...]\n");
+               "usage: check-guest-helper chatter IFACE MS | as-user UID PROGRAM [ARG...] | "
+               "as-member[-nnp] UID GID PROGRAM [ARG...] | give-caps FILE\n");
   return 2;
 }

@@ -4,7 +4,9 @@
 # (unpacked, never installed) and a busybox initramfs with the CAN modules.
 # The same initramfs also serves guests booted with emulated SJA1000
 # controllers (run.sh --sja1000): it carries their drivers and iproute2's ip,
-# which can set a controller's bit rate where busybox's cannot.
+# which can set a controller's bit rate where busybox's cannot. setcap, getcap
+# and setpriv let a test give the tool file capabilities and run it as an
+# unprivileged account, as the installed package does.
 #
 # Usage: prepare.sh [CACHE_DIR]
 #   CACHE_DIR defaults to $VCAN_CACHE, else build/vcan-cache in the repository.
@@ -14,7 +16,8 @@
 # Running it again is cheap: each step checks whether its result is already
 # there. What it leaves in CACHE_DIR:
 #   vmlinux             the uncompressed kernel (booted directly through PVH)
-#   initramfs.cpio      busybox, iproute2's ip, the CAN modules and /init (run.sh
+#   initramfs.cpio      busybox, iproute2's ip, setcap, getcap, setpriv, the
+#                       CAN modules and /init (run.sh
 #                       adds the payload)
 #   kernel-release      the kernel's release string, e.g. 6.1.0-57-amd64
 set -euo pipefail
@@ -44,6 +47,9 @@ command -v cpio >/dev/null || need_pkgs+=(cpio)
 command -v xz >/dev/null || need_pkgs+=(xz-utils)
 command -v zstd >/dev/null || need_pkgs+=(zstd)
 dpkg -s iproute2 >/dev/null 2>&1 || need_pkgs+=(iproute2)
+# setcap to give the tool its file capabilities, setpriv to run it as an unprivileged account.
+command -v setcap >/dev/null || need_pkgs+=(libcap2-bin)
+command -v setpriv >/dev/null || need_pkgs+=(util-linux)
 if [ ${#need_pkgs[@]} -gt 0 ]; then
     log "installing ${need_pkgs[*]}"
     export DEBIAN_FRONTEND=noninteractive
@@ -207,6 +213,15 @@ cp -L "$iproute_ip" "$root/usr/sbin/ip"
 for lib in $(ldd "$iproute_ip" | grep -o '/[^ ]*'); do
     mkdir -p "$root$(dirname "$lib")"
     cp -L "$lib" "$root$lib"
+done
+# setcap, getcap and setpriv as /usr/sbin/NAME, with their libraries, in the same way.
+for program in setcap getcap setpriv; do
+    path="$(command -v "$program")" || die "$program missing after installing its package"
+    cp -L "$path" "$root/usr/sbin/$program"
+    for lib in $(ldd "$path" | grep -o '/[^ ]*'); do
+        mkdir -p "$root$(dirname "$lib")"
+        cp -L "$lib" "$root$lib"
+    done
 done
 # busybox insmod takes plain .ko files only: store them decompressed.
 for i in "${!load_order[@]}"; do
