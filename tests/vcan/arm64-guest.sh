@@ -9,6 +9,10 @@
 set -u
 image=firmware-100k.hex
 . ./guest-lib.sh
+# The administrator's choice of the hand's adapter: the tool takes no interface by itself when
+# none is driven by peak_usb.
+printf '# the hand'"'"'s adapter\ninterface = can0\n' >/etc/nodletflash.conf
+chmod 0644 /etc/nodletflash.conf
 
 with_hand download normal
 signalled sigterm-download TERM 1000000 '^DOWNPROG' 1
