@@ -60,7 +60,15 @@ ChildResult runChild(const std::vector<std::string>& argv) {
   posix_spawn_file_actions_addclose(&actions, out[0]);
   posix_spawn_file_actions_addclose(&actions, out[1]);
   std::vector<char*> args;
-  args.reserve(argv.size() + 1);
+  args.reserve(argv.size() + 4);
+#ifdef CHILD_EMULATOR
+  // A cross build's programs run under the emulator that runs the tests themselves, named here
+  // as its program and its arguments (no binfmt registration takes them there by itself).
+  static std::vector<std::string> emulator = {CHILD_EMULATOR};
+  for (std::string& arg : emulator) {
+    args.push_back(arg.data());
+  }
+#endif
   for (const std::string& arg : argv) {
     args.push_back(const_cast<char*>(arg.c_str()));
   }

@@ -1,7 +1,11 @@
 #!/usr/bin/env bash
 # Installs, on top of tools/setup.sh, what the tests need: GoogleTest and Google Benchmark,
 # clang for fuzzing and clang-tidy, qemu and busybox for the Linux CAN stack, lintian and
-# debootstrap for the package, MinGW-w64 and Wine for the Windows build. Run as root.
+# debootstrap for the package, MinGW-w64 and Wine for the Windows build, and the arm64 cross build
+# with what runs its tests here: qemu's user-mode emulator, qemu-system-aarch64 and GoogleTest for
+# arm64. The arm64 guest's busybox and kernel are fetched, never installed, by
+# tools/qemu-vcan/prepare-arm64.sh: busybox-static is not multiarch, and its arm64 build would
+# replace this machine's. Run as root.
 set -euo pipefail
 here=$(dirname "$0")
 
@@ -15,6 +19,13 @@ packages=(
   chromium nodejs  # the window's page in a real browser
 )
 bash "$here/install-packages.sh" "${packages[@]}"
+bash "$here/setup-arm64.sh"
+arm64_test_packages=(
+  libgtest-dev:arm64 libgmock-dev:arm64
+  qemu-user-static  # the unit tests, run by name: no binfmt registration
+  qemu-system-arm   # qemu-system-aarch64 for the CAN guest
+)
+bash "$here/install-packages.sh" "${arm64_test_packages[@]}"
 bash "$here/../.ci/setup-windows.sh"
 
 # playwright-core drives Debian's chromium; it never downloads a browser of its own.

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Sets up, builds and runs every test: the native build (with the Linux CAN stack under qemu), the
-# sanitizer build, short fuzz runs, clang-tidy, and the Windows build under Wine. Run as root from
+# arm64 cross build (under qemu), README's commands, the sanitizer build, short fuzz runs,
+# clang-tidy, and the Windows build under Wine. Run as root from
 # the repository's top.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -10,6 +11,15 @@ bash tools/setup-dev.sh
 cmake --preset default
 cmake --build --preset default
 ctest --preset default
+
+# The arm64 build: cross-compiled, its unit tests under qemu's user-mode emulator, its package
+# (compared with the amd64 one just made), and one boot of an emulated arm64 machine.
+cmake --preset arm64
+cmake --build --preset arm64
+ctest --preset arm64
+
+# README's build and package commands as written, on a clean clone in a clean Debian root.
+bash tools/readme-commands.sh build/readme-commands
 
 cmake --preset asan
 cmake --build --preset asan

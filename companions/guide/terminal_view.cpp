@@ -48,9 +48,13 @@ std::string progressLine(const ProgressFigures& figures) {
   }
   int filled = static_cast<int>(share * kBarWidth);
   filled = std::max(0, std::min(kBarWidth, filled));
-  std::string line = "[" + std::string(static_cast<size_t>(filled), '#') +
-                     std::string(static_cast<size_t>(kBarWidth - filled), '-') + "] " +
-                     format("%5.1f%%", figures.percent);
+  // Appended piece by piece: prefixing a temporary ("[" + std::string(...)) makes GCC 12 at -O3
+  // warn of an overlapping copy that cannot happen.
+  std::string line = "[";
+  line.append(static_cast<size_t>(filled), '#');
+  line.append(static_cast<size_t>(kBarWidth - filled), '-');
+  line += "] ";
+  line += format("%5.1f%%", figures.percent);
   if (figures.characters >= 0 && figures.totalCharacters >= 0) {
     line += "  " + withThousands(figures.characters) + " of " +
             withThousands(figures.totalCharacters) + " characters";

@@ -126,6 +126,13 @@ struct Failure {
   bool closingLine;
 };
 
+// What a failing run's parameter shows in the test's output: the scenario and what is expected.
+void PrintTo(const Failure& failure, std::ostream* out) {
+  *out << "scenario " << failure.scenario << ": \"" << failure.errorStart << "...\", status "
+       << failure.status << ", stage " << failure.stage
+       << (failure.closingLine ? ", with the closing line" : ", no closing line");
+}
+
 class GuideFailure : public testing::TestWithParam<Failure> {};
 
 TEST_P(GuideFailure, FeedsTheToolsErrorAndEndsWithItsStatus) {

@@ -1,15 +1,17 @@
 #!/usr/bin/env bash
 # Checks the Debian package as built: its file list, its control data and its maintainer
-# script, and what lintian says of it (no error, no warning).
+# script, and what lintian says of it (no error, no warning); its dependencies must be met by
+# the oldest system we install on.
 #
-#   deb_contents_test.sh DEB VERSION PROGRAMS EXAMPLES
+#   deb_contents_test.sh DEB VERSION PROGRAMS EXAMPLES [ARCHITECTURE]
 #
 # PROGRAMS and EXAMPLES are ;-separated lists: the programs this build installs, and the sample
-# images' file names.
+# images' file names. ARCHITECTURE is the package's Debian architecture (default amd64).
 set -uo pipefail
 source "$(dirname "$0")/test_lib.sh"
 
-read_package_arguments 'nodletflash_@VERSION@_amd64.deb' "$@"
+architecture=${5:-amd64}
+read_package_arguments "nodletflash_@VERSION@_${architecture}.deb" "$@"
 deb=$package
 
 # The files, and nothing else.
@@ -40,7 +42,7 @@ done < <(dpkg-deb -c "$deb")
 field() { dpkg-deb -f "$deb" "$1"; }
 [[ $(field Package) == nodletflash ]] || fail "Package: $(field Package)"
 [[ $(field Version) == "$version" ]] || fail "Version: $(field Version), not $version"
-[[ $(field Architecture) == amd64 ]] || fail "Architecture: $(field Architecture)"
+[[ $(field Architecture) == "$architecture" ]] || fail "Architecture: $(field Architecture)"
 [[ $(field Recommends) == *libcap2-bin* || $(field Depends) == *libcap2-bin* ]] ||
   fail "neither Depends nor Recommends names libcap2-bin"
 # The computed dependencies: the C and C++ runtimes only. The netlink library is linked in.
@@ -51,6 +53,35 @@ for d in $(sed 's/([^)]*)//g; s/,/ /g' <<<"$depends"); do
     libc6 | libgcc-s1 | libstdc++6 | libcap2-bin | passwd) ;;
     *) fail "Depends names $d, which a clean system lacks" ;;
   esac
+done
+
+# The floor: Ubuntu 22.04 LTS (jammy), the oldest release the package is for (Jetson boards run
+# it), as installed from its release pocket with no updates. Versions as published for jammy
+# (packages.ubuntu.com/jammy: libc6 from glibc 2.35-0ubuntu3; libstdc++6 and libgcc-s1 from
+# gcc-12 12-20220319-1ubuntu1); the same on amd64 and arm64. Debian 12 and Raspberry Pi OS
+# (bookworm, glibc 2.36, GCC 12) and Ubuntu 24.04 (glibc 2.39, GCC 14) provide more.
+declare -A floor=(
+  [libc6]=2.35-0ubuntu3
+  [libstdc++6]=12-20220319-1ubuntu1
+  [libgcc-s1]=12-20220319-1ubuntu1
+)
+# meets_floor "NAME (OP VERSION)": whether the floor's NAME satisfies the versioned dependency.
+meets_floor() {
+  local name op need
+  read -r name op need < <(sed -E 's/[(),]/ /g' <<<"$1")
+  [[ -n ${floor[$name]:-} ]] || return 1
+  [[ -z $op ]] && return 0
+  dpkg --compare-versions "${floor[$name]}" "$op" "$need"
+}
+# The comparison itself must refuse what the floor lacks, or the check below proves nothing.
+meets_floor 'libc6 (>= 2.36)' && fail "the floor check accepts libc6 (>= 2.36)"
+meets_floor 'libstdc++6 (>= 12.3)' && fail "the floor check accepts libstdc++6 (>= 12.3)"
+meets_floor 'libgcc-s1 (>= 3.0)' || fail "the floor check refuses libgcc-s1 (>= 3.0)"
+IFS=',' read -r -a needs <<<"$depends"
+for need in "${needs[@]}"; do
+  need=$(sed -E 's/^ +| +$//g' <<<"$need")
+  [[ $need == libc6* || $need == libstdc++6* || $need == libgcc-s1* ]] || continue
+  meets_floor "$need" || fail "Depends: $need is more than Ubuntu 22.04 provides (${floor[${need%% *}]})"
 done
 
 # The maintainer scripts: postinst and postrm only, executable, valid sh. The postinst makes the

@@ -81,6 +81,11 @@ TEST_P(FaultSweepTest, EveryCallFailingOnce) {
   std::printf("swept %ld of %ld calls, %ld ended in success\n", swept, total, succeeded);
 }
 
-INSTANTIATE_TEST_SUITE_P(Chunks, FaultSweepTest, testing::Range(0, kChunks));
+// Each instance sweeps one share of the calls: "CallsFrom3Every8" fails calls 3, 11, 19, ...
+INSTANTIATE_TEST_SUITE_P(Chunks, FaultSweepTest, testing::Range(0, kChunks),
+                         [](const testing::TestParamInfo<int>& param) {
+                           return "CallsFrom" + std::to_string(1 + param.param) + "Every" +
+                                  std::to_string(kChunks);
+                         });
 
 }  // namespace

@@ -24,8 +24,27 @@ mount -t tmpfs tmpfs /tmp
 mount -t tmpfs -o mode=0755 tmpfs /run
 mkdir -m 1777 /run/lock
 
+# The report goes to the second serial port, or where "vcan_out=DEVICE" on the kernel command
+# line says (the arm64 guest's virtio console, hvc0, whose modules are loaded first).
 out=/dev/ttyS1
+for word in $(cat /proc/cmdline); do
+    case "$word" in
+    vcan_out=*) out="/dev/${word#vcan_out=}" ;;
+    esac
+done
+if [ -f /lib/modules/load-order.early ]; then
+    for m in $(cat /lib/modules/load-order.early); do
+        insmod "/lib/modules/$m.ko"
+    done
+    waited=0
+    while [ ! -e "$out" ] && [ $waited -lt 100 ]; do
+        usleep 50000
+        waited=$((waited + 1))
+    done
+fi
 # Raw, so the script's bytes travel unchanged (no LF -> CR LF).
+# Held open throughout: a virtio console forgets its settings when it is last closed.
+exec 9>"$out"
 stty -F "$out" raw -echo 2>/dev/null
 say() { echo "$*" >"$out"; }
 

@@ -21,6 +21,8 @@
 #                   kvaser_pci driver: can0 (PCI slot 4) and can1 (slot 5)
 #                   appear down with no bit rate. iproute2's ip sets them up:
 #                   call it as /usr/sbin/ip (busybox's sh prefers its own ip)
+#   --arm64         the arm64 guest of prepare-arm64.sh on qemu's "virt" machine
+#                   (cache default build-arm64/vcan-cache); vcan only
 #
 # The script's output is printed on stdout as it was written in the guest.
 # The verdict comes only from the "@@vcan-guest-end STATUS" marker: qemu's
@@ -35,6 +37,7 @@ outdir=""
 timeout_s=600
 memory_mb=512
 controllers=()
+arm64=""
 cmdline="console=ttyS0 panic=-1 quiet"
 
 usage() {
@@ -54,6 +57,10 @@ while [ $# -gt 0 ]; do
                      -device kvaser_pci,canbus=canbus0,addr=04.0
                      -device kvaser_pci,canbus=canbus0,addr=05.0)
         cmdline="$cmdline canbus=sja1000"
+        shift ;;
+    --arm64)
+        arm64=1
+        [ -n "${VCAN_CACHE:-}" ] || cache="$repo/build-arm64/vcan-cache"
         shift ;;
     -h | --help) usage ;;
     --) shift; break ;;
@@ -97,14 +104,29 @@ console="$work/console.log"
 guest="$work/guest.log"
 start=$(date +%s.%N)
 qemu_status=0
-timeout --kill-after=10 "$timeout_s" \
-    qemu-system-x86_64 \
-    -machine pc -accel tcg,thread=multi -cpu max -smp 2 -m "$memory_mb" \
-    -nographic -nodefaults -no-reboot -monitor none \
-    "${controllers[@]}" \
-    -kernel "$cache/vmlinux" -initrd "$work/initrd.cpio" \
-    -append "$cmdline" \
-    -serial "file:$console" -serial "file:$guest" </dev/null || qemu_status=$?
+if [ -n "$arm64" ]; then
+    [ ${#controllers[@]} -eq 0 ] || die "--sja1000 is for the amd64 guest only"
+    # The virt machine has one serial port, the kernel's console; the script's output goes to
+    # a virtio console (hvc0).
+    timeout --kill-after=10 "$timeout_s" \
+        qemu-system-aarch64 \
+        -machine virt -accel tcg,thread=multi -cpu max,pauth-impdef=on -smp 2 -m "$memory_mb" \
+        -nographic -nodefaults -no-reboot -monitor none \
+        -kernel "$cache/Image" -initrd "$work/initrd.cpio" \
+        -append "console=ttyAMA0 panic=-1 quiet vcan_out=hvc0" \
+        -serial "file:$console" \
+        -device virtio-serial-device -chardev "file,id=report,path=$guest" \
+        -device virtconsole,chardev=report </dev/null || qemu_status=$?
+else
+    timeout --kill-after=10 "$timeout_s" \
+        qemu-system-x86_64 \
+        -machine pc -accel tcg,thread=multi -cpu max -smp 2 -m "$memory_mb" \
+        -nographic -nodefaults -no-reboot -monitor none \
+        "${controllers[@]}" \
+        -kernel "$cache/vmlinux" -initrd "$work/initrd.cpio" \
+        -append "$cmdline" \
+        -serial "file:$console" -serial "file:$guest" </dev/null || qemu_status=$?
+fi
 rm -f "$work/initrd.cpio"
 elapsed=$(echo "$start $(date +%s.%N)" | awk '{printf "%.1f", $2 - $1}')
 
