@@ -49,6 +49,9 @@ class RunObserver {
   /// A line the tool wrote on standard error.
   virtual void toolError(const ModuleInfo& /*module*/, const std::string& /*line*/,
                          double /*seconds*/) {}
+  /// A step of the power cycle.
+  virtual void powerCycle(const ModuleInfo& /*module*/, const PowerCycleStep& /*step*/,
+                          double /*seconds*/) {}
   /// Time passes with |stage| reached and nothing said; |progress| as in message().
   virtual void tick(const ModuleInfo& /*module*/, Stage /*stage*/,
                     const ProgressFigures* /*progress*/, double /*seconds*/) {}
