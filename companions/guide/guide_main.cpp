@@ -38,19 +38,7 @@ struct GuideOptions {
 // The guide's exit statuses: 0 when every module is done; the tool's own status when it
 // failed; 1 when a module was refused or could not be started; 2 for a wrong command line;
 // 130 when the person stopped the guide.
-constexpr int kRefusedStatus = 1;
 constexpr int kUsageStatus = 2;
-constexpr int kInterruptedStatus = 130;
-
-int statusOf(const ModuleOutcome& outcome) {
-  if (outcome.result == Result::kInterrupted) {
-    return kInterruptedStatus;
-  }
-  if (outcome.haveStatus && outcome.status != 0) {
-    return outcome.status;
-  }
-  return kRefusedStatus;
-}
 
 // |word| as a POSIX shell reads it back: quoted when it holds anything but the plain
 // characters of paths and options.
@@ -317,7 +305,7 @@ int guide(int argc, char** argv) {
     }
     outcomes[i] = runModule(modules[i], fileChecks[i], options.settings, clock, observers);
     if (outcomes[i].result != Result::kDone) {
-      status = statusOf(outcomes[i]);
+      status = guideExitStatus(outcomes[i]);
     }
   }
   if (terminal != nullptr) {

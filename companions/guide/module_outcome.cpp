@@ -143,3 +143,13 @@ std::string outcomeMeaning(const ModuleInfo& module, const ModuleOutcome& outcom
   }
   return "";
 }
+
+int guideExitStatus(const ModuleOutcome& outcome) {
+  if (outcome.result == Result::kInterrupted) {
+    return kInterruptedStatus;
+  }
+  if (outcome.haveStatus && outcome.status != 0) {
+    return outcome.status;
+  }
+  return kRefusedStatus;
+}

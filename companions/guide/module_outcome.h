@@ -65,5 +65,13 @@ const char* touchedName(Touched touched);
 /// What the outcome means for the module and what to do, in the words a person is shown.
 std::string outcomeMeaning(const ModuleInfo& module, const ModuleOutcome& outcome);
 
+/// The guide's exit statuses besides 0 and the tool's own.
+inline constexpr int kRefusedStatus = 1;        // refused, not started or skipped
+inline constexpr int kInterruptedStatus = 130;  // the person stopped the guide
+
+/// The guide's exit status for a module that did not complete: 130 when the person stopped it,
+/// else the tool's own failure status, else 1.
+int guideExitStatus(const ModuleOutcome& outcome);
+
 /// "12 (Finger 2)", or the node number as typed when it is not valid.
 std::string moduleLabel(const ModuleInfo& module);

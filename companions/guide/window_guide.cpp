@@ -25,21 +25,7 @@ using Json = nlohmann::ordered_json;
 constexpr int kTokenBytes = 16;
 // How often the guide looks for the person's Ctrl-C while it waits for the page.
 constexpr int kActionWaitMs = 100;
-constexpr int kRefusedStatus = 1;
-constexpr int kInterruptedStatus = 130;
 constexpr int kCannotServeStatus = 3;
-
-// As the terminal guide's: 130 when the person stopped it, else the tool's own failure
-// status, else 1.
-int statusOf(const ModuleOutcome& outcome) {
-  if (outcome.result == Result::kInterrupted) {
-    return kInterruptedStatus;
-  }
-  if (outcome.haveStatus && outcome.status != 0) {
-    return outcome.status;
-  }
-  return kRefusedStatus;
-}
 
 WindowModule fromCommandLine(const std::string& nodeText, const std::string& path) {
   WindowModule module;
@@ -242,7 +228,7 @@ int runWindow(const WindowOptions& options) {
     status = 0;
     for (const ModuleOutcome& outcome : outcomes) {
       if (outcome.result != Result::kDone) {
-        status = statusOf(outcome);
+        status = guideExitStatus(outcome);
         break;
       }
     }
