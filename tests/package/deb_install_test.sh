@@ -117,7 +117,7 @@ if [[ " ${programs[*]} " == *" nodletflash-check "* ]]; then
 fi
 if [[ " ${programs[*]} " == *" nodletflash-guide "* ]]; then
   as nobody nogroup nodletflash-guide --no-log --listen-ms=0 --force 12 "$tiny" >"$work/guide-nobody.out" 2>&1 </dev/null
-  grep -qF "the tool could not be started: $why" "$work/guide-nobody.out" ||
+  grep -qF "Not started: $why" "$work/guide-nobody.out" ||
     fail "the guide does not tell nobody why: $(cat "$work/guide-nobody.out")"
 fi
 
