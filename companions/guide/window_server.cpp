@@ -137,12 +137,7 @@ class Connection : public std::enable_shared_from_this<Connection> {
       return;
     }
     if (request.has_content_length() && parser_->content_length().value_or(0) > kMaxUploadBytes) {
-      answer(http::status::payload_too_large, "application/json",
-             Json{{"error",
-                   "the file is larger than 4 MiB: it cannot be a firmware file for the "
-                   "hand"}}
-                 .dump(),
-             true);
+      answerTooLarge();
       return;
     }
     http::async_read(stream_, buffer_, *parser_,
@@ -151,14 +146,18 @@ class Connection : public std::enable_shared_from_this<Connection> {
                      });
   }
 
+  // An upload over the bound: refused before or while its body is read.
+  void answerTooLarge() {
+    answer(
+        http::status::payload_too_large, "application/json",
+        Json{{"error", "the file is larger than 4 MiB: it cannot be a firmware file for the hand"}}
+            .dump(),
+        true);
+  }
+
   void onBody(beast::error_code error) {
     if (error == http::error::body_limit) {
-      answer(http::status::payload_too_large, "application/json",
-             Json{{"error",
-                   "the file is larger than 4 MiB: it cannot be a firmware file for the "
-                   "hand"}}
-                 .dump(),
-             true);
+      answerTooLarge();
       return;
     }
     if (error) {
