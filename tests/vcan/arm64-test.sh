@@ -73,7 +73,8 @@ for line in "${in_order[@]}"; do
     fi
 done
 [ "$position" -ge 0 ] && ok "guide: its checks and the tool's lines, in order"
-if tail -n1 "$rest" | grep -q -x 'Module 12 (Finger 2): done ([0-9.]* s).'; then
+# The verdict's line: the module done, then what that means for the hand.
+if tail -n1 "$rest" | grep -q '^Module 12 (Finger 2): done ([0-9.]* s)\. Every character of the file was sent'; then
     ok "guide: the module is done"
 else
     not_ok "guide: last line: $(tail -n1 "$rest")"

@@ -43,7 +43,10 @@ can0_state() {
     fi
     state=down
     ip link show can0 | head -n1 | grep -q '[<,]UP[,>]' && state=up
-    rate=$("$iproute" -details link show can0 | sed -n 's/.* bitrate \([0-9]*\).*/\1/p' | head -n1)
+    # A guest without iproute2 (the arm64 one, on vcan) has no bit rate to tell.
+    rate=""
+    [ -x "$iproute" ] &&
+        rate=$("$iproute" -details link show can0 | sed -n 's/.* bitrate \([0-9]*\).*/\1/p' | head -n1)
     echo "$state${rate:+ $rate}"
 }
 
