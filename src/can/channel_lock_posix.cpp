@@ -2,8 +2,9 @@
 // directory, or, where that directory is missing, a socket bound to a name in the kernel's
 // abstract namespace.
 //
-// The directory belongs to root and the tool's group (mode 2770), so only those who may run the
-// tool can make, lock or spoil a file in it. A lock file is created readable by all, so that a
+// The directory belongs to root and the tool's group (mode 3770), so only those who may run the
+// tool can make, lock or spoil a file in it, and its sticky bit keeps a member from removing or
+// replacing a lock file another member's run made (and may hold). A lock file is created readable by all, so that a
 // run of another member can open it and lock it; flock() needs no write access. It is never
 // removed: removing a lock file while another process opens it would let two processes lock two
 // different files of the same name.

@@ -107,7 +107,7 @@ for step in make_group restrict_program 'if ! grant_capabilities'; do
 done
 grep -q 'dpkg-statoverride --remove' "$scripts/postrm" || fail "postrm leaves the override on purge"
 [[ $(dpkg-deb --fsys-tarfile "$deb" | tar -xO ./usr/lib/tmpfiles.d/nodletflash.conf | grep -v '^#') == \
-  "d /run/nodletflash 2770 root nodletflash -" ]] || fail "the lock directory's tmpfiles line"
+  "d /run/nodletflash 3770 root nodletflash -" ]] || fail "the lock directory's tmpfiles line"
 
 # lintian: errors and warnings fail; the informational tags are listed in the README.
 if command -v lintian >/dev/null; then

@@ -59,7 +59,7 @@ owned_as_packaged() {
   [[ $override == "root nodletflash 750 /usr/bin/nodletflash" ]] ||
     fail "dpkg-statoverride --list ($1): $override"
   file=$(in_root stat -c '%U:%G %a' /run/nodletflash)
-  [[ $file == "root:nodletflash 2770" ]] || fail "/run/nodletflash is $file ($1)"
+  [[ $file == "root:nodletflash 3770" ]] || fail "/run/nodletflash is $file ($1)"
 }
 
 # usage_runs WHO COMMAND...: the tool started without arguments through COMMAND prints its
@@ -95,6 +95,16 @@ usage_runs root in_root
 in_root useradd --create-home --user-group alice || fail "useradd alice"
 in_root usermod --append --groups nodletflash alice || fail "usermod alice"
 usage_runs member as alice alice,nodletflash
+# One member cannot remove or replace the lock file another member's run made: a second run
+# would lock a new file of the same name while the first still drives the bus.
+in_root useradd --create-home --user-group bob || fail "useradd bob"
+in_root usermod --append --groups nodletflash bob || fail "usermod bob"
+as alice alice,nodletflash sh -c ': >/run/nodletflash/can0.lock' || fail "alice cannot make a lock file"
+as bob bob,nodletflash rm -f /run/nodletflash/can0.lock 2>/dev/null
+[[ -f $root/run/nodletflash/can0.lock ]] || fail "one member removed another member's lock file"
+as bob bob,nodletflash mv /run/nodletflash/can0.lock /run/nodletflash/moved 2>/dev/null
+[[ -f $root/run/nodletflash/can0.lock ]] || fail "one member moved another member's lock file away"
+rm -f "$root/run/nodletflash/can0.lock" "$root/run/nodletflash/moved"
 
 # Anyone else may not start it; the check and the guide say why, and what to do.
 tiny=/usr/share/doc/nodletflash/examples/tiny.hex

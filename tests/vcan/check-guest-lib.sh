@@ -81,7 +81,7 @@ setup_accounts() {
     printf 'nodletflash:x:%d:alice,mallory\n' $group >>/etc/group
     mkdir -p /run/nodletflash
     chown 0:$group /run/nodletflash
-    chmod 2770 /run/nodletflash
+    chmod 3770 /run/nodletflash
     for fs in suid nosuid; do
         mkdir -p /mnt/$fs
         if [ $fs = nosuid ]; then mount -t tmpfs -o nosuid tmpfs /mnt/$fs; else mount -t tmpfs tmpfs /mnt/$fs; fi
