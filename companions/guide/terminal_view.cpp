@@ -1,5 +1,6 @@
 #include "terminal_view.h"
 
+#include <algorithm>
 #include <cinttypes>
 #include <cmath>
 #include <cstdio>
@@ -39,31 +40,62 @@ bool isPowerCycleInstruction(const ToolMessage& message) {
 
 }  // namespace
 
-std::string progressLine(const ProgressFigures& figures) {
+std::string progressLine(const ProgressFigures& figures, int width) {
   // The bar moves with the characters sent when the file's shape is known: the tool's
   // percentage counts lines, which differ in length.
   double share = figures.percent / 100.0;
   if (figures.characters >= 0 && figures.totalCharacters > 0) {
     share = static_cast<double>(figures.characters) / static_cast<double>(figures.totalCharacters);
   }
-  int filled = static_cast<int>(share * kBarWidth);
-  filled = std::max(0, std::min(kBarWidth, filled));
-  // Appended piece by piece: prefixing a temporary ("[" + std::string(...)) makes GCC 12 at -O3
-  // warn of an overlapping copy that cannot happen.
-  std::string line = "[";
-  line.append(static_cast<size_t>(filled), '#');
-  line.append(static_cast<size_t>(kBarWidth - filled), '-');
-  line += "] ";
-  line += format("%5.1f%%", figures.percent);
+  share = std::max(0.0, std::min(1.0, share));
+  std::string percent = format("%5.1f%%", figures.percent);
+  std::string count;
+  std::string shortCount;
   if (figures.characters >= 0 && figures.totalCharacters >= 0) {
-    line += "  " + withThousands(figures.characters) + " of " +
-            withThousands(figures.totalCharacters) + " characters";
+    count = withThousands(figures.characters) + " of " + withThousands(figures.totalCharacters) +
+            " characters";
+    shortCount = withThousands(figures.characters) + "/" + withThousands(figures.totalCharacters) +
+                 " chars";
   }
+  std::string pace;
   if (figures.charsPerSecond >= 0) {
-    line += "  " + withThousands(std::llround(figures.charsPerSecond)) + "/s";
+    pace = withThousands(std::llround(figures.charsPerSecond)) + "/s";
   }
+  std::string left;
   if (figures.secondsLeft >= 0) {
-    line += "  " + format("%.0f s left", std::ceil(figures.secondsLeft));
+    left = format("%.0f s left", std::ceil(figures.secondsLeft));
+  }
+
+  // The fullest wording that fits the width; the time left goes last of all.
+  struct Wording {
+    int bar;
+    const std::string* count;
+    bool pace;
+  };
+  const Wording wordings[] = {
+      {kBarWidth, &count, true},       {kBarWidth, &shortCount, true},
+      {kBarWidth / 2, &shortCount, true}, {kBarWidth / 2, &shortCount, false},
+      {kBarWidth / 2, nullptr, false},  {kBarWidth / 4, nullptr, false},
+  };
+  std::string line;
+  for (const Wording& wording : wordings) {
+    int filled = static_cast<int>(share * wording.bar);
+    // Appended piece by piece: prefixing a temporary ("[" + std::string(...)) makes GCC 12 at
+    // -O3 warn of an overlapping copy that cannot happen.
+    line = "[";
+    line.append(static_cast<size_t>(filled), '#');
+    line.append(static_cast<size_t>(wording.bar - filled), '-');
+    line += "] ";
+    line += percent;
+    const std::string* pieces[] = {wording.count, wording.pace ? &pace : nullptr, &left};
+    for (const std::string* piece : pieces) {
+      if (piece != nullptr && !piece->empty()) {
+        line += "  " + *piece;
+      }
+    }
+    if (static_cast<int>(line.size()) <= width) {
+      break;
+    }
   }
   return line;
 }
@@ -279,7 +311,8 @@ void TerminalView::showPowerCycle(double seconds) {
 void TerminalView::showProgress(const ProgressFigures& figures, double seconds, bool force) {
   if (printer_->smart()) {
     if (force || lastDrawn_ < 0 || seconds - lastDrawn_ >= kRedrawInterval) {
-      printer_->setLive(progressLine(figures));
+      // One column is left free, as the printer leaves it.
+      printer_->setLive(progressLine(figures, printer_->width() - 1));
       lastDrawn_ = seconds;
     }
     return;
@@ -287,7 +320,7 @@ void TerminalView::showProgress(const ProgressFigures& figures, double seconds, 
   // Plain lines: one every tenth of the download, and the last.
   int tenth = static_cast<int>(figures.percent / 10);
   if (tenth > plainTenthShown_ || (force && figures.percent >= 100 && plainTenthShown_ < 10)) {
-    printer_->print(progressLine(figures));
+    printer_->print(progressLine(figures, kPlainWidth));
     plainTenthShown_ = force ? 10 : tenth;
   }
 }

@@ -50,5 +50,7 @@ class TerminalView : public RunObserver {
   std::string commandForRest_;
 };
 
-/// The progress bar line: bar, percentage, line, characters, pace and time left.
-std::string progressLine(const ProgressFigures& figures);
+/// The progress bar line: bar, percentage, characters, pace and time left, in the fullest
+/// wording that fits |width| columns (shorter words, a shorter bar, then fewer figures; the
+/// percentage and the time left stay).
+std::string progressLine(const ProgressFigures& figures, int width);

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "preflight.h"
+#include "terminal_view.h"
 
 namespace {
 
@@ -75,6 +76,39 @@ TEST(DownloadProgress, ShortFilesMapEachReportToItsLine) {
           << "line " << line << " of " << lineCount;
     }
   }
+}
+
+TEST(ProgressLine, FitsEachWidthAndAlwaysKeepsThePercentageAndTheTimeLeft) {
+  ProgressFigures figures;
+  figures.percent = 45.2;
+  figures.characters = 44528;
+  figures.totalCharacters = 98528;
+  figures.charsPerSecond = 3000.4;
+  figures.secondsLeft = 18.2;
+  for (int width = 26; width <= 200; ++width) {
+    std::string line = progressLine(figures, width);
+    SCOPED_TRACE(line);
+    EXPECT_LE(static_cast<int>(line.size()), width);
+    EXPECT_NE(line.find(" 45.2%"), std::string::npos);
+    EXPECT_EQ(line.substr(line.size() - 9), "19 s left");
+  }
+  // A terminal of 80 columns (79 usable) has every figure; a wide one every word.
+  std::string eighty = progressLine(figures, 79);
+  EXPECT_NE(eighty.find("44,528/98,528 chars  3,000/s"), std::string::npos);
+  EXPECT_EQ(eighty.find("[##########--------------]"), 0U);
+  EXPECT_NE(progressLine(figures, 200).find("44,528 of 98,528 characters"), std::string::npos);
+}
+
+TEST(ProgressLine, TheBarFollowsTheCharactersSentNotTheToolsLinePercentage) {
+  ProgressFigures figures;
+  figures.percent = 50.0;  // half the lines, but the first half holds a quarter of the characters
+  figures.characters = 250;
+  figures.totalCharacters = 1000;
+  EXPECT_EQ(progressLine(figures, 200), "[######------------------]  50.0%  250 of 1,000 characters");
+  // Without the file's shape the bar follows the percentage.
+  figures.characters = -1;
+  figures.totalCharacters = -1;
+  EXPECT_EQ(progressLine(figures, 200), "[############------------]  50.0%");
 }
 
 }  // namespace
