@@ -53,7 +53,9 @@ for p in "${programs[@]}"; do
   # Only Windows' own DLLs: no MinGW runtime next to the program is needed.
   while read -r dll; do
     case ${dll,,} in
-      kernel32.dll | msvcrt.dll | advapi32.dll | user32.dll | ws2_32.dll | shell32.dll | ole32.dll | api-ms-win-*) ;;
+      # bcrypt.dll (the window's token) and mswsock.dll (its sockets) come with Windows too.
+      kernel32.dll | msvcrt.dll | advapi32.dll | user32.dll | ws2_32.dll | shell32.dll | ole32.dll | \
+        bcrypt.dll | mswsock.dll | api-ms-win-*) ;;
       *) fail "$p.exe needs $dll" ;;
     esac
   done < <(x86_64-w64-mingw32-objdump -p "$exe" | sed -n 's/^\s*DLL Name: //p')
