@@ -37,7 +37,8 @@ bool sameFrame(const CanFrame& a, const CanFrame& b) {
 }
 
 // A raw socket that receives every frame on the interface the tool opens; -1 when it cannot be
-// had (no CAN support, no interface is the hand's, or it is gone). It never sends, and changes nothing on the interface.
+// had (no CAN support, no interface is the hand's, or it is gone). It never sends, and changes
+// nothing on the interface.
 int listenToToolsInterface() {
   // The tool's own choice: the configuration file's interface, else the first peak_usb one.
   CanInterfaceChoice choice = chooseCanInterface("/sys/class/net", kInterfaceConfigPath);

@@ -54,8 +54,8 @@ std::string progressLine(const ProgressFigures& figures, int width) {
   if (figures.characters >= 0 && figures.totalCharacters >= 0) {
     count = withThousands(figures.characters) + " of " + withThousands(figures.totalCharacters) +
             " characters";
-    shortCount = withThousands(figures.characters) + "/" + withThousands(figures.totalCharacters) +
-                 " chars";
+    shortCount =
+        withThousands(figures.characters) + "/" + withThousands(figures.totalCharacters) + " chars";
   }
   std::string pace;
   if (figures.charsPerSecond >= 0) {
@@ -68,14 +68,14 @@ std::string progressLine(const ProgressFigures& figures, int width) {
 
   // The fullest wording that fits the width; the time left goes last of all.
   struct Wording {
-    int bar;
     const std::string* count;
+    int bar;
     bool pace;
   };
   const Wording wordings[] = {
-      {kBarWidth, &count, true},       {kBarWidth, &shortCount, true},
-      {kBarWidth / 2, &shortCount, true}, {kBarWidth / 2, &shortCount, false},
-      {kBarWidth / 2, nullptr, false},  {kBarWidth / 4, nullptr, false},
+      {&count, kBarWidth, true},          {&shortCount, kBarWidth, true},
+      {&shortCount, kBarWidth / 2, true}, {&shortCount, kBarWidth / 2, false},
+      {nullptr, kBarWidth / 2, false},    {nullptr, kBarWidth / 4, false},
   };
   std::string line;
   for (const Wording& wording : wordings) {

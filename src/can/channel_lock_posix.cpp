@@ -4,10 +4,10 @@
 //
 // The directory belongs to root and the tool's group (mode 3770), so only those who may run the
 // tool can make, lock or spoil a file in it, and its sticky bit keeps a member from removing or
-// replacing a lock file another member's run made (and may hold). A lock file is created readable by all, so that a
-// run of another member can open it and lock it; flock() needs no write access. It is never
-// removed: removing a lock file while another process opens it would let two processes lock two
-// different files of the same name.
+// replacing a lock file another member's run made (and may hold). A lock file is created readable
+// by all, so that a run of another member can open it and lock it; flock() needs no write access.
+// It is never removed: removing a lock file while another process opens it would let two processes
+// lock two different files of the same name.
 //
 // The abstract name needs no file system at all (a minimal initramfs or a container may have no
 // /run/lock), cannot be left behind, and belongs to one network namespace, as the interface

@@ -104,7 +104,8 @@ TEST(ProgressLine, TheBarFollowsTheCharactersSentNotTheToolsLinePercentage) {
   figures.percent = 50.0;  // half the lines, but the first half holds a quarter of the characters
   figures.characters = 250;
   figures.totalCharacters = 1000;
-  EXPECT_EQ(progressLine(figures, 200), "[######------------------]  50.0%  250 of 1,000 characters");
+  EXPECT_EQ(progressLine(figures, 200),
+            "[######------------------]  50.0%  250 of 1,000 characters");
   // Without the file's shape the bar follows the percentage.
   figures.characters = -1;
   figures.totalCharacters = -1;
