@@ -3,7 +3,7 @@
 set(files index.html window.js window.css)
 set(paths "/" "/window.js" "/window.css")
 set(types text/html text/javascript text/css)
-set(code "// Generated from companions/guide/window/ by embed.cmake: edit those files, not this.\n")
+set(code "// Generated from companions/guide/window/page/ by embed.cmake: edit those files, not this.\n")
 string(APPEND code "#include \"window_page.h\"\n\nnamespace {\n\n")
 set(index 0)
 foreach(file IN LISTS files)
