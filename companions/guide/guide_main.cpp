@@ -12,12 +12,12 @@
 
 #include "app/node_number.h"
 #include "download/node_frames.h"
+#include "interruption.h"
 #include "json_feed.h"
 #include "line_printer.h"
 #include "module_run.h"
 #include "run_log.h"
 #include "scenario.h"
-#include "subprocess.h"
 #include "terminal_view.h"
 #include "window_guide.h"
 

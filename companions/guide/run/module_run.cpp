@@ -4,6 +4,7 @@
 #include <cstdlib>
 
 #include "hand_channel.h"
+#include "interruption.h"
 #include "subprocess.h"
 #include "tool_access.h"
 #include "tool_locator.h"

@@ -1,5 +1,5 @@
-// A child program whose standard output and standard error are read as they arrive, and the
-// interruptions (Ctrl-C, a closed terminal or console) that must be passed on to it.
+// A child program whose standard output and standard error are read as they arrive; a wait for
+// it also reports the interruptions (interruption.h) that must be passed on to it.
 #pragma once
 
 #include <memory>
@@ -54,18 +54,3 @@ class Subprocess {
  private:
   std::unique_ptr<SubprocessState> state_;
 };
-
-/// Catches the requests to stop this process (Ctrl-C; on POSIX systems SIGTERM and SIGHUP, on
-/// Windows a closed console) so that Subprocess::wait reports them instead of the process
-/// ending. Call once, before starting children.
-void catchInterruptions();
-
-/// Asks this process to stop as Ctrl-C would, from any of its threads (the window's Cancel).
-void requestInterruption();
-
-/// True once an interruption was caught.
-bool wasInterrupted();
-
-/// Tells a console-close handler on Windows that the guide has written what it must and the
-/// process may end; nothing on POSIX systems.
-void interruptionHandled();

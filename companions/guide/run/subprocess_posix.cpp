@@ -8,6 +8,7 @@
 #include <csignal>
 #include <cstring>
 
+#include "interruption.h"
 #include "subprocess.h"
 
 extern char** environ;

@@ -3,6 +3,7 @@
 #include <atomic>
 #include <cstdio>
 
+#include "interruption.h"
 #include "subprocess.h"
 
 namespace {

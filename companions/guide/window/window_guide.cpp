@@ -8,9 +8,9 @@
 
 #include "app/node_number.h"
 #include "download/node_frames.h"
+#include "interruption.h"
 #include "json_feed.h"
 #include "run_log.h"
-#include "subprocess.h"
 #include "tool_locator.h"
 #include "window_platform.h"
 #include "window_server.h"

@@ -14,7 +14,7 @@
 #include <utility>
 #include <vector>
 
-#include "subprocess.h"
+#include "interruption.h"
 #include "window_gate.h"
 #include "window_page.h"
 
