@@ -10,14 +10,12 @@
 #include <string>
 #include <vector>
 
-#include "app/node_number.h"
-#include "download/node_frames.h"
 #include "interruption.h"
 #include "json_feed.h"
 #include "line_printer.h"
-#include "module_run.h"
 #include "run_log.h"
 #include "scenario.h"
+#include "sequence.h"
 #include "terminal_view.h"
 #include "window_guide.h"
 
@@ -29,8 +27,7 @@ struct GuideOptions {
   bool json = false;
   bool window = false;
   bool noBrowser = false;
-  std::string logPath;
-  bool noLog = false;
+  LogChoice log;
   std::vector<std::string> pairs;
   std::vector<std::string> words;  // the command line as typed, less the modules
 };
@@ -39,53 +36,6 @@ struct GuideOptions {
 // failed; 1 when a module was refused or could not be started; 2 for a wrong command line;
 // 130 when the person stopped the guide.
 constexpr int kUsageStatus = 2;
-
-// |word| as a POSIX shell reads it back: quoted when it holds anything but the plain
-// characters of paths and options.
-std::string shellWord(const std::string& word) {
-  bool plain = !word.empty();
-  for (char c : word) {
-    bool ok = (c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') ||
-              std::string("_-./=:,+@%").find(c) != std::string::npos;
-    plain = plain && ok;
-  }
-  if (plain) {
-    return word;
-  }
-  std::string quoted = "'";
-  for (char c : word) {
-    quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
-  }
-  return quoted + "'";
-}
-
-// Two modules that name the same node: the first one found, or -1.
-int namedTwice(const std::vector<ModuleInfo>& modules, size_t* first, size_t* second) {
-  for (size_t i = 0; i < modules.size(); ++i) {
-    for (size_t j = i + 1; j < modules.size(); ++j) {
-      if (modules[i].node != 0 && modules[i].node == modules[j].node) {
-        *first = i;
-        *second = j;
-        return modules[i].node;
-      }
-    }
-  }
-  return -1;
-}
-
-ModuleInfo moduleAt(const GuideOptions& options, size_t index) {
-  ModuleInfo module;
-  module.index = static_cast<int>(index);
-  module.count = static_cast<int>(options.pairs.size() / 2);
-  module.nodeText = options.pairs[2 * index];
-  module.path = options.pairs[2 * index + 1];
-  if (parseNodeNumber(module.nodeText.c_str(), &module.node)) {
-    module.name = nodletName(module.node);
-  } else {
-    module.node = 0;
-  }
-  return module;
-}
 
 // Reads the command line into |options|; returns -1 to go on, else the status to exit with.
 int parseCommandLine(int argc, char** argv, GuideOptions* out) {
@@ -111,10 +61,10 @@ int parseCommandLine(int argc, char** argv, GuideOptions* out) {
       ->check(CLI::IsMember({"real", "virtual"}));
   app.add_flag("--json", options.json,
                "write one JSON object per event on standard output, for programs");
-  app.add_option("--log", options.logPath,
+  app.add_option("--log", options.log.path,
                  "one log file for every module, added to (default: a new "
                  "nodletflash-<node>-<UTC time>.log for each module, in the current directory)");
-  app.add_flag("--no-log", options.noLog, "keep no log");
+  app.add_flag("--no-log", options.log.none, "keep no log");
   app.add_flag("--force", options.settings.force,
                "start the tool even when the checks find a problem with this computer or the bus "
                "(never over a problem of the node number or the file)");
@@ -158,7 +108,7 @@ int parseCommandLine(int argc, char** argv, GuideOptions* out) {
     std::fprintf(stderr, "nodletflash-guide: --sim and --sim-clock go with --rehearse\n");
     return kUsageStatus;
   }
-  if (options.noLog && app.count("--log") > 0) {
+  if (options.log.none && app.count("--log") > 0) {
     std::fprintf(stderr, "nodletflash-guide: --log and --no-log exclude each other\n");
     return kUsageStatus;
   }
@@ -176,21 +126,6 @@ int parseCommandLine(int argc, char** argv, GuideOptions* out) {
   return -1;
 }
 
-// The command that flashes |modules| not done: the guide's command line with only those.
-std::string commandForRest(const GuideOptions& options, const std::vector<ModuleInfo>& modules,
-                           const std::vector<ModuleOutcome>& outcomes) {
-  std::string command;
-  for (const std::string& word : options.words) {
-    command += (command.empty() ? "" : " ") + shellWord(word);
-  }
-  for (size_t i = 0; i < modules.size(); ++i) {
-    if (outcomes[i].result != Result::kDone) {
-      command += " " + shellWord(modules[i].nodeText) + " " + shellWord(modules[i].path);
-    }
-  }
-  return command;
-}
-
 int guide(int argc, char** argv) {
   GuideOptions options;
   int usage = parseCommandLine(argc, argv, &options);
@@ -198,26 +133,22 @@ int guide(int argc, char** argv) {
     return usage;
   }
   std::vector<ModuleInfo> modules;
-  for (size_t i = 0; i < options.pairs.size() / 2; ++i) {
-    modules.push_back(moduleAt(options, i));
-    if (options.settings.rehearse) {
-      modules.back().rehearsal = options.settings.scenario;
-    }
+  for (size_t i = 0; i + 1 < options.pairs.size(); i += 2) {
+    modules.push_back(namedModule(options.pairs[i], options.pairs[i + 1]));
   }
   size_t first = 0;
   size_t second = 0;
-  int twice = namedTwice(modules, &first, &second);
-  if (twice > 0) {
+  if (namedTwice(modules, &first, &second)) {
     std::fprintf(stderr,
                  "nodletflash-guide: module %d is named twice (as \"%s\" and \"%s\"); name each "
                  "module once\n",
-                 twice, modules[first].nodeText.c_str(), modules[second].nodeText.c_str());
+                 modules[first].node, modules[first].nodeText.c_str(),
+                 modules[second].nodeText.c_str());
     return kUsageStatus;
   }
 
   if (options.window) {
-    return runWindow(WindowOptions{options.settings, options.logPath, options.noLog,
-                                   !options.noBrowser, options.pairs});
+    return runWindow(options.settings, options.log, std::move(modules), !options.noBrowser);
   }
 
   catchInterruptions();
@@ -227,93 +158,23 @@ int guide(int argc, char** argv) {
   const char* noColour = std::getenv("NO_COLOR");
   LinePrinter printer(stdout, noColour != nullptr && noColour[0] != '\0');
   std::unique_ptr<RunObserver> view;
-  TerminalView* terminal = nullptr;
   if (options.json) {
     view = std::make_unique<JsonFeed>(jsonLinesSink(stdout));
   } else {
-    auto terminalView = std::make_unique<TerminalView>(
+    auto terminal = std::make_unique<TerminalView>(
         &printer, options.settings.rehearse ? options.settings.scenario : std::string());
-    terminal = terminalView.get();
-    view = std::move(terminalView);
+    terminal->setCommandLine(options.words);
+    view = std::move(terminal);
   }
+  RunObservers observers;
+  observers.add(view.get());
   std::unique_ptr<RunLog> log;
-  std::vector<RunObserver*> observers{view.get()};
-  if (!options.noLog) {
-    log = std::make_unique<RunLog>(options.logPath, wallStart);
-    observers.push_back(log.get());
+  if (!options.log.none) {
+    log = std::make_unique<RunLog>(options.log.path, wallStart);
+    observers.add(log.get());
   }
-
-  // Every module's node number and file first: a damaged file anywhere, and nothing is flashed.
-  std::vector<PreflightResult> fileChecks;
-  bool fileProblems = false;
-  for (const ModuleInfo& module : modules) {
-    fileChecks.push_back(checkNodeAndImage(module.nodeText, module.path));
-    fileProblems = fileProblems || hasProblem(fileChecks.back());
-  }
-
-  std::vector<ModuleOutcome> outcomes(modules.size());
-  int status = 0;
-  if (fileProblems) {
-    std::string damaged;
-    for (size_t i = 0; i < modules.size(); ++i) {
-      if (hasProblem(fileChecks[i])) {
-        damaged += (damaged.empty() ? "" : ", ") + moduleLabel(modules[i]);
-      }
-    }
-    for (size_t i = 0; i < modules.size(); ++i) {
-      if (hasProblem(fileChecks[i])) {
-        outcomes[i] = refuseModule(modules[i], fileChecks[i], clock, observers);
-        continue;
-      }
-      for (RunObserver* observer : observers) {
-        observer->moduleBegins(modules[i], clock.now());
-        observer->checked(modules[i], fileChecks[i], false, clock.now());
-      }
-      outcomes[i].reason = "no module is flashed while the node number or file of another (" +
-                           damaged + ") has problems";
-      for (RunObserver* observer : observers) {
-        observer->moduleEnds(modules[i], outcomes[i], clock.now());
-      }
-    }
-    status = kRefusedStatus;
-  }
-
-  for (size_t i = 0; i < modules.size() && !fileProblems; ++i) {
-    if (status != 0 || wasInterrupted()) {
-      // The first failure stops the sequence: the rest are left as they are.
-      outcomes[i].reason = "the sequence stopped at an earlier module";
-      for (RunObserver* observer : observers) {
-        observer->moduleEnds(modules[i], outcomes[i], clock.now());
-      }
-      continue;
-    }
-    if (log != nullptr) {
-      std::string reason;
-      if (!log->open(modules[i], clock.now(), &reason)) {
-        // The log is the record of what reached the hand: no module starts without one
-        // unless the person asked for none.
-        outcomes[i].result = Result::kNotStarted;
-        outcomes[i].reason = reason + "; give another --log, or --no-log to keep none";
-        for (RunObserver* observer : observers) {
-          observer->moduleBegins(modules[i], clock.now());
-          observer->moduleEnds(modules[i], outcomes[i], clock.now());
-        }
-        status = kRefusedStatus;
-        continue;
-      }
-      modules[i].logPath = log->path();
-    }
-    outcomes[i] = runModule(modules[i], fileChecks[i], options.settings, clock, observers);
-    if (outcomes[i].result != Result::kDone) {
-      status = guideExitStatus(outcomes[i]);
-    }
-  }
-  if (terminal != nullptr) {
-    terminal->setCommandForRest(commandForRest(options, modules, outcomes));
-  }
-  for (RunObserver* observer : observers) {
-    observer->sequenceEnds(modules, outcomes, clock.now());
-  }
+  Sequence sequence(std::move(modules), options.settings, &clock, &observers, log.get());
+  int status = sequence.run(0);
   interruptionHandled();
   return status;
 }

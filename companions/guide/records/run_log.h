@@ -9,10 +9,17 @@
 #include <string>
 
 #include "run_observer.h"
+#include "sequence.h"
+
+/// Where the log goes, as the command line asks.
+struct LogChoice {
+  std::string path;   // --log: one file for every module, added to; empty: a file per module
+  bool none = false;  // --no-log
+};
 
 /// Writes the log: to one file given by --log, added to, or to a new file per module named
 /// after the node and the time its turn began.
-class RunLog : public RunObserver {
+class RunLog : public RunObserver, public TurnRecord {
  public:
   /// |path| empty: a file per module in the current directory. |start| is the wall-clock time
   /// at which the guide's clock read 0.
@@ -23,10 +30,10 @@ class RunLog : public RunObserver {
 
   /// Opens the log for |module|, whose turn begins at |seconds|, before anything of it is
   /// told. False with |reason| set (naming the file and the system's words) when it cannot.
-  bool open(const ModuleInfo& module, double seconds, std::string* reason);
+  bool open(const ModuleInfo& module, double seconds, std::string* reason) override;
 
   /// The file being written; empty when none is open.
-  const std::string& path() const { return path_; }
+  const std::string& path() const override { return path_; }
 
   /// Adds |text| to the current module's log, as said at |seconds|.
   void note(double seconds, const std::string& text) { line(seconds, text); }

@@ -133,39 +133,40 @@ std::vector<std::string> problemsOf(const PreflightResult& checks) {
   return problems;
 }
 
-ModuleOutcome refuseModule(const ModuleInfo& module, const PreflightResult& fileChecks,
-                           const GuideClock& clock, const std::vector<RunObserver*>& observers) {
-  double began = clock.now();
-  for (RunObserver* observer : observers) {
-    observer->moduleBegins(module, began);
+bool checksRefuse(const PreflightResult& checks, bool force) {
+  for (const Finding& finding : checks.findings) {
+    bool aboutTheFile =
+        finding.topic == "node" || finding.topic == "file" || finding.topic == "record";
+    if (finding.severity == Severity::kProblem && (aboutTheFile || !force)) {
+      return true;
+    }
   }
+  return false;
+}
+
+ModuleOutcome refuseModule(const ModuleInfo& module, const PreflightResult& fileChecks,
+                           const GuideClock& clock, RunObserver* observer) {
+  double began = clock.now();
+  observer->moduleBegins(module, began);
   ModuleOutcome outcome;
   outcome.result = Result::kRefused;
   outcome.fileProblems = problemsOf(fileChecks);
-  for (RunObserver* observer : observers) {
-    observer->checked(module, fileChecks, true, clock.now());
-  }
+  observer->checked(module, fileChecks, true, clock.now());
   outcome.seconds = clock.now() - began;
-  for (RunObserver* observer : observers) {
-    observer->moduleEnds(module, outcome, clock.now());
-  }
+  observer->moduleEnds(module, outcome, clock.now());
   return outcome;
 }
 
 ModuleOutcome runModule(const ModuleInfo& module, const PreflightResult& fileChecks,
                         const GuideSettings& settings, const GuideClock& clock,
-                        const std::vector<RunObserver*>& observers) {
+                        RunObserver* observer) {
   ModuleOutcome outcome;
   double began = clock.now();
-  for (RunObserver* observer : observers) {
-    observer->moduleBegins(module, began);
-  }
+  observer->moduleBegins(module, began);
   const auto end = [&](Result result) {
     outcome.result = result;
     outcome.seconds = clock.now() - began;
-    for (RunObserver* observer : observers) {
-      observer->moduleEnds(module, outcome, clock.now());
-    }
+    observer->moduleEnds(module, outcome, clock.now());
     return outcome;
   };
 
@@ -180,13 +181,11 @@ ModuleOutcome runModule(const ModuleInfo& module, const PreflightResult& fileChe
     options.selfPath = thisProgramPath();
     checkComputer(options, &checks);
   }
-  // --force overrides what was found about this computer and the bus, never a damaged file:
-  // the guide is not started on one (see the guide's own checks of every module first).
+  // --force overrides what was found about this computer and the bus, never a damaged file
+  // (the sequence checks every module's file before any module's turn).
   std::vector<std::string> problems = problemsOf(checks);
-  bool refused = !problems.empty() && !settings.force;
-  for (RunObserver* observer : observers) {
-    observer->checked(module, checks, refused, clock.now());
-  }
+  bool refused = checksRefuse(checks, settings.force);
+  observer->checked(module, checks, refused, clock.now());
   if (wasInterrupted()) {
     return end(Result::kInterrupted);
   }
@@ -211,9 +210,7 @@ ModuleOutcome runModule(const ModuleInfo& module, const PreflightResult& fileChe
     return end(Result::kNotStarted);
   }
   outcome.stage = Stage::kStarting;
-  for (RunObserver* observer : observers) {
-    observer->toolStarted(module, argv, clock.now());
-  }
+  observer->toolStarted(module, argv, clock.now());
 
   const ImageSummary& summary = checks.summary;
   DownloadProgress progress(checks.haveSummary ? summary.lineCount : 0,
@@ -232,9 +229,7 @@ ModuleOutcome runModule(const ModuleInfo& module, const PreflightResult& fileChe
 
   const auto tellPowerCycle = [&](double now) {
     for (const PowerCycleStep& step : watch.takeSteps()) {
-      for (RunObserver* observer : observers) {
-        observer->powerCycle(module, step, now);
-      }
+      observer->powerCycle(module, step, now);
     }
   };
   const auto deliver = [&]() {
@@ -260,9 +255,7 @@ ModuleOutcome runModule(const ModuleInfo& module, const PreflightResult& fileChe
           sent = summary.payloadBefore[static_cast<size_t>(line) - 1] + count - 1;
         }
       }
-      for (RunObserver* observer : observers) {
-        observer->message(module, message, shown);
-      }
+      observer->message(module, message, shown);
       if (message.milestone == Milestone::kPowerCycleAsked) {
         watch.asked(message.seconds);
       } else if (message.milestone == Milestone::kDownloadStarting) {
@@ -274,9 +267,7 @@ ModuleOutcome runModule(const ModuleInfo& module, const PreflightResult& fileChe
   };
   const auto passErrors = [&](double now) {
     for (const SplitLine& line : lines) {
-      for (RunObserver* observer : observers) {
-        observer->toolError(module, line.cut ? line.text + " [cut]" : line.text, now);
-      }
+      observer->toolError(module, line.cut ? line.text + " [cut]" : line.text, now);
     }
     lines.clear();
   };
@@ -302,9 +293,7 @@ ModuleOutcome runModule(const ModuleInfo& module, const PreflightResult& fileChe
       if (!interrupted) {
         interrupted = true;
         interruptedAt = now;
-        for (RunObserver* observer : observers) {
-          observer->interrupting(module, outcome.stage, now);
-        }
+        observer->interrupting(module, outcome.stage, now);
         child.interrupt();
       } else if (!killed) {
         // Asked twice: the person does not want to wait.
@@ -313,9 +302,7 @@ ModuleOutcome runModule(const ModuleInfo& module, const PreflightResult& fileChe
       }
     } else {
       ProgressFigures current = progress.at(now);
-      for (RunObserver* observer : observers) {
-        observer->tick(module, outcome.stage, haveProgress ? &current : nullptr, now);
-      }
+      observer->tick(module, outcome.stage, haveProgress ? &current : nullptr, now);
     }
     if (interrupted && !killed && now - interruptedAt > kInterruptGrace) {
       child.kill();

@@ -40,13 +40,17 @@ bool commandFor(const ModuleInfo& module, const GuideSettings& settings,
 /// The findings that are problems, as "topic: text".
 std::vector<std::string> problemsOf(const PreflightResult& checks);
 
-/// Runs |module|'s turn and tells |observers| everything as it happens. |fileChecks| are the
+/// Whether |checks| keep the tool from being started: a problem of the node number or the file
+/// always does, a problem of this computer or the bus unless |force| (--force) overrides it.
+bool checksRefuse(const PreflightResult& checks, bool force);
+
+/// Runs |module|'s turn and tells |observer| everything as it happens. |fileChecks| are the
 /// checks of its node number and file, already made and found without a problem; this
 /// computer's own are made here.
 ModuleOutcome runModule(const ModuleInfo& module, const PreflightResult& fileChecks,
                         const GuideSettings& settings, const GuideClock& clock,
-                        const std::vector<RunObserver*>& observers);
+                        RunObserver* observer);
 
 /// A module whose node number or file has problems: its checks are told and it is refused.
 ModuleOutcome refuseModule(const ModuleInfo& module, const PreflightResult& fileChecks,
-                           const GuideClock& clock, const std::vector<RunObserver*>& observers);
+                           const GuideClock& clock, RunObserver* observer);

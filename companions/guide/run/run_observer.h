@@ -63,3 +63,56 @@ class RunObserver {
   virtual void sequenceEnds(const std::vector<ModuleInfo>& /*modules*/,
                             const std::vector<ModuleOutcome>& /*outcomes*/, double /*seconds*/) {}
 };
+
+/// The outputs of a guided update behind one observer: each event goes to each of them, in the
+/// order they were added.
+class RunObservers : public RunObserver {
+ public:
+  void add(RunObserver* observer) { observers_.push_back(observer); }
+
+  void moduleBegins(const ModuleInfo& module, double seconds) override {
+    forward(&RunObserver::moduleBegins, module, seconds);
+  }
+  void checked(const ModuleInfo& module, const PreflightResult& checks, bool refused,
+               double seconds) override {
+    forward(&RunObserver::checked, module, checks, refused, seconds);
+  }
+  void toolStarted(const ModuleInfo& module, const std::vector<std::string>& argv,
+                   double seconds) override {
+    forward(&RunObserver::toolStarted, module, argv, seconds);
+  }
+  void message(const ModuleInfo& module, const ToolMessage& message,
+               const ProgressFigures* progress) override {
+    forward(&RunObserver::message, module, message, progress);
+  }
+  void toolError(const ModuleInfo& module, const std::string& line, double seconds) override {
+    forward(&RunObserver::toolError, module, line, seconds);
+  }
+  void powerCycle(const ModuleInfo& module, const PowerCycleStep& step, double seconds) override {
+    forward(&RunObserver::powerCycle, module, step, seconds);
+  }
+  void tick(const ModuleInfo& module, Stage stage, const ProgressFigures* progress,
+            double seconds) override {
+    forward(&RunObserver::tick, module, stage, progress, seconds);
+  }
+  void interrupting(const ModuleInfo& module, Stage stage, double seconds) override {
+    forward(&RunObserver::interrupting, module, stage, seconds);
+  }
+  void moduleEnds(const ModuleInfo& module, const ModuleOutcome& outcome, double seconds) override {
+    forward(&RunObserver::moduleEnds, module, outcome, seconds);
+  }
+  void sequenceEnds(const std::vector<ModuleInfo>& modules,
+                    const std::vector<ModuleOutcome>& outcomes, double seconds) override {
+    forward(&RunObserver::sequenceEnds, modules, outcomes, seconds);
+  }
+
+ private:
+  template <typename... Parameters, typename... Arguments>
+  void forward(void (RunObserver::*event)(Parameters...), const Arguments&... arguments) {
+    for (RunObserver* observer : observers_) {
+      (observer->*event)(arguments...);
+    }
+  }
+
+  std::vector<RunObserver*> observers_;
+};

@@ -34,6 +34,25 @@ std::string format(const char* pattern, double value) {
   return text;
 }
 
+// |word| as a POSIX shell reads it back: quoted when it holds anything but the plain
+// characters of paths and options.
+std::string shellWord(const std::string& word) {
+  bool plain = !word.empty();
+  for (char c : word) {
+    bool ok = (c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') ||
+              std::string("_-./=:,+@%").find(c) != std::string::npos;
+    plain = plain && ok;
+  }
+  if (plain) {
+    return word;
+  }
+  std::string quoted = "'";
+  for (char c : word) {
+    quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  }
+  return quoted + "'";
+}
+
 bool isPowerCycleInstruction(const ToolMessage& message) {
   return message.milestone == Milestone::kPowerCycleAsked;
 }
@@ -387,16 +406,23 @@ void TerminalView::sequenceEnds(const std::vector<ModuleInfo>& modules,
   }
   std::string done;
   std::string notDone;
+  std::string commandForRest;
+  for (const std::string& word : commandLine_) {
+    commandForRest += (commandForRest.empty() ? "" : " ") + shellWord(word);
+  }
   for (size_t i = 0; i < modules.size(); ++i) {
     std::string& list = outcomes[i].result == Result::kDone ? done : notDone;
     list += (list.empty() ? "" : ", ") + moduleLabel(modules[i]);
+    if (outcomes[i].result != Result::kDone) {
+      commandForRest += " " + shellWord(modules[i].nodeText) + " " + shellWord(modules[i].path);
+    }
   }
   printer_->print("Modules done: " + (done.empty() ? std::string("none") : done) + ".");
   if (!notDone.empty()) {
     printer_->print(printer_->paint("Modules not done: " + notDone + ".", Colour::kRed));
-    if (!commandForRest_.empty()) {
+    if (!commandLine_.empty()) {
       printer_->print("To flash the modules not done, once what stopped them is put right:");
-      printer_->print("  " + commandForRest_);
+      printer_->print("  " + commandForRest);
     }
   }
 }

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "line_printer.h"
 #include "power_cycle_watch.h"
@@ -15,8 +16,9 @@ class TerminalView : public RunObserver {
   explicit TerminalView(LinePrinter* printer, std::string rehearsal)
       : printer_(printer), rehearsal_(std::move(rehearsal)) {}
 
-  /// The command that flashes the modules not done, shown when the sequence stops.
-  void setCommandForRest(std::string command) { commandForRest_ = std::move(command); }
+  /// The guide's command line as typed, less the modules: with the modules not done after it,
+  /// the command shown when the sequence stops.
+  void setCommandLine(std::vector<std::string> words) { commandLine_ = std::move(words); }
 
   void moduleBegins(const ModuleInfo& module, double seconds) override;
   void checked(const ModuleInfo& module, const PreflightResult& checks, bool refused,
@@ -47,7 +49,7 @@ class TerminalView : public RunObserver {
   int plainTenthShown_ = -1;   // plain mode: the last tenth of the download printed
   bool previousDone_ = false;  // the module before this one was done
   std::string previousLabel_;
-  std::string commandForRest_;
+  std::vector<std::string> commandLine_;
 };
 
 /// The progress bar line: bar, percentage, characters, pace and time left, in the fullest

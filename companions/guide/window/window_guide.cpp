@@ -6,8 +6,6 @@
 #include <memory>
 #include <system_error>
 
-#include "app/node_number.h"
-#include "download/node_frames.h"
 #include "interruption.h"
 #include "json_feed.h"
 #include "run_log.h"
@@ -27,43 +25,9 @@ constexpr int kTokenBytes = 16;
 constexpr int kActionWaitMs = 100;
 constexpr int kCannotServeStatus = 3;
 
-WindowModule fromCommandLine(const std::string& nodeText, const std::string& path) {
-  WindowModule module;
-  module.nodeText = nodeText;
-  module.path = path;
-  if (parseNodeNumber(nodeText.c_str(), &module.node)) {
-    module.name = nodletName(module.node);
-  } else {
-    module.node = 0;
-  }
-  return module;
-}
-
-ModuleInfo infoOf(const WindowModule& module, size_t index, size_t count,
-                  const GuideSettings& settings) {
-  ModuleInfo info;
-  info.index = static_cast<int>(index);
-  info.count = static_cast<int>(count);
-  info.nodeText = module.nodeText;
-  info.path = module.path;
-  info.node = module.node;
-  info.name = module.name;
-  if (settings.rehearse) {
-    info.rehearsal = settings.scenario;
-  }
-  return info;
-}
-
-// A finding that no --force may override: the module and its file, as opposed to this
-// computer and its bus.
-bool aboutTheFile(const Finding& finding) {
-  return finding.topic == "node" || finding.topic == "file" || finding.topic == "record";
-}
-
 // The checks a module's turn begins with, made before the start so the page can show them.
-PreflightResult checkBeforeStart(const std::vector<WindowModule>& modules, size_t index,
-                                 const GuideSettings& settings, bool* allowed) {
-  const WindowModule& module = modules[index];
+PreflightResult checkBeforeStart(const WindowModule& module, const GuideSettings& settings,
+                                 bool* allowed) {
   PreflightOptions options;
   options.nodeText = module.nodeText;
   options.path = module.path;
@@ -72,31 +36,17 @@ PreflightResult checkBeforeStart(const std::vector<WindowModule>& modules, size_
   options.toolPath = settings.toolPath;
   options.selfPath = thisProgramPath();
   PreflightResult checks = runPreflight(options);
-  for (size_t other = 0; other < index; ++other) {
-    if (module.node != 0 && modules[other].node == module.node) {
-      Finding twice;
-      twice.severity = Severity::kProblem;
-      twice.topic = "node";
-      twice.text = "module " + module.nodeText + " is named twice: flash each module once";
-      checks.findings.push_back(twice);
-    }
-  }
-  *allowed = true;
-  for (const Finding& finding : checks.findings) {
-    if (finding.severity == Severity::kProblem && (!settings.force || aboutTheFile(finding))) {
-      *allowed = false;
-    }
-  }
+  *allowed = !checksRefuse(checks, settings.force);
   return checks;
 }
 
 // Where the logs go, as the page shows it.
-std::string logPlace(const WindowOptions& options) {
-  if (options.noLog) {
+std::string logPlace(const LogChoice& log) {
+  if (log.none) {
     return {};
   }
-  if (!options.logPath.empty()) {
-    return options.logPath;
+  if (!log.path.empty()) {
+    return log.path;
   }
   std::error_code code;
   std::filesystem::path here = std::filesystem::current_path(code);
@@ -105,7 +55,8 @@ std::string logPlace(const WindowOptions& options) {
 
 }  // namespace
 
-int runWindow(const WindowOptions& options) {
+int runWindow(const GuideSettings& settings, const LogChoice& logChoice,
+              std::vector<ModuleInfo> modules, bool openBrowser) {
   catchInterruptions();
   GuideClock clock;
   auto wallStart = std::chrono::system_clock::now();
@@ -117,17 +68,18 @@ int runWindow(const WindowOptions& options) {
   }
   std::string folder;
   std::string error;
-  bool picking = options.pairs.empty();
+  bool picking = modules.empty();
   if (picking && !makePrivateFolder(&folder, &error)) {
     std::fprintf(stderr, "nodletflash-guide: no folder for the page's files: %s\n", error.c_str());
     return kCannotServeStatus;
   }
-  WindowSession session(picking, folder,
-                        options.settings.rehearse ? Json(options.settings.scenario) : Json());
-  for (size_t i = 0; i + 1 < options.pairs.size(); i += 2) {
-    session.addModule(fromCommandLine(options.pairs[i], options.pairs[i + 1]));
+  WindowSession session(picking, folder, settings.rehearse ? Json(settings.scenario) : Json());
+  for (ModuleInfo& module : modules) {
+    WindowModule shown;
+    static_cast<ModuleInfo&>(shown) = std::move(module);
+    session.addModule(std::move(shown));
   }
-  session.setLog(logPlace(options));
+  session.setLog(logPlace(logChoice));
 
   WindowServer server;
   if (!server.start(
@@ -140,105 +92,50 @@ int runWindow(const WindowOptions& options) {
   std::string url = "http://127.0.0.1:" + std::to_string(server.port()) + "/#" + token;
   std::printf("%s\n", url.c_str());
   std::fflush(stdout);
-  if (options.openBrowser && !openInBrowser(url, &error)) {
+  if (openBrowser && !openInBrowser(url, &error)) {
     std::fprintf(stderr, "nodletflash-guide: %s; open the address above yourself\n", error.c_str());
   }
 
   JsonFeed feed([&session](const Json& event) { session.publish(event); });
   WindowLines lines(&session);
+  // The row first, then what the feed says of it.
+  RunObservers observers;
+  observers.add(&lines);
+  observers.add(&feed);
   std::unique_ptr<RunLog> log;
   std::unique_ptr<WindowLogNotes> notes;
-  // The row first, then what the feed says of it.
-  std::vector<RunObserver*> observers{&lines, &feed};
-  if (!options.noLog) {
-    log = std::make_unique<RunLog>(options.logPath, wallStart);
+  if (!logChoice.none) {
+    log = std::make_unique<RunLog>(logChoice.path, wallStart);
     notes = std::make_unique<WindowLogNotes>(log.get(), &session);
-    observers.push_back(log.get());
-    observers.push_back(notes.get());
+    observers.add(log.get());
+    observers.add(notes.get());
   }
 
   const auto check = [&](size_t index) {
-    std::vector<WindowModule> modules = session.modules();
-    if (index >= modules.size()) {
+    std::vector<WindowModule> shown = session.modules();
+    if (index >= shown.size()) {
       return;
     }
     bool allowed = false;
-    PreflightResult checks = checkBeforeStart(modules, index, options.settings, &allowed);
+    PreflightResult checks = checkBeforeStart(shown[index], settings, &allowed);
     session.setChecks(index, checks, allowed);
   };
   for (size_t i = 0; i < session.modules().size(); ++i) {
     check(i);
   }
 
-  std::vector<ModuleOutcome> outcomes;
+  // The sequence of the modules chosen, made at the start; a try again goes on with it.
+  std::unique_ptr<Sequence> sequence;
   int status = 0;
-  // Runs the modules from |first| on that are not done yet, until one is not done.
   const auto runFrom = [&](size_t first) {
-    std::vector<WindowModule> modules = session.modules();
-    outcomes.resize(modules.size());
     session.setPhase(WindowPhase::kRunning);
-    std::vector<ModuleInfo> infos;
-    for (size_t i = 0; i < modules.size(); ++i) {
-      infos.push_back(infoOf(modules[i], i, modules.size(), options.settings));
-    }
-    bool stopped = false;
-    for (size_t i = first; i < modules.size(); ++i) {
-      if (outcomes[i].result == Result::kDone) {
-        continue;
-      }
-      if (stopped || wasInterrupted()) {
-        // The first failure stops the sequence: the rest are left as they are.
-        outcomes[i] = ModuleOutcome();
-        outcomes[i].reason = "the sequence stopped at an earlier module";
-        for (RunObserver* observer : observers) {
-          observer->moduleEnds(infos[i], outcomes[i], clock.now());
-        }
-        continue;
-      }
-      // The file once more, as the guide checks it before a module's turn: it may have changed
-      // since the page showed its checks.
-      PreflightResult fileChecks = checkNodeAndImage(infos[i].nodeText, infos[i].path);
-      if (hasProblem(fileChecks)) {
-        outcomes[i] = refuseModule(infos[i], fileChecks, clock, observers);
-        stopped = true;
-        continue;
-      }
-      if (log != nullptr) {
-        std::string reason;
-        if (!log->open(infos[i], clock.now(), &reason)) {
-          // No module starts without its log unless the person asked for none.
-          outcomes[i] = ModuleOutcome();
-          outcomes[i].result = Result::kNotStarted;
-          outcomes[i].reason = reason + "; start the guide with another --log, or --no-log";
-          for (RunObserver* observer : observers) {
-            observer->moduleBegins(infos[i], clock.now());
-            observer->moduleEnds(infos[i], outcomes[i], clock.now());
-          }
-          stopped = true;
-          continue;
-        }
-        infos[i].logPath = log->path();
-      }
-      outcomes[i] = runModule(infos[i], fileChecks, options.settings, clock, observers);
-      stopped = outcomes[i].result != Result::kDone;
-    }
-    for (RunObserver* observer : observers) {
-      observer->sequenceEnds(infos, outcomes, clock.now());
-    }
-    status = 0;
-    for (const ModuleOutcome& outcome : outcomes) {
-      if (outcome.result != Result::kDone) {
-        status = guideExitStatus(outcome);
-        break;
-      }
-    }
+    status = sequence->run(first);
     session.setPhase(status == 0 ? WindowPhase::kFinished : WindowPhase::kStopped);
   };
 
-  bool started = false;
   for (;;) {
     if (wasInterrupted()) {
-      if (!started) {
+      if (sequence == nullptr) {
         status = kInterruptedStatus;
       }
       break;
@@ -253,10 +150,14 @@ int runWindow(const WindowOptions& options) {
     if (action.kind == WindowAction::kCheck) {
       check(action.index);
     } else if (action.kind == WindowAction::kStart && session.canStart()) {
-      started = true;
+      std::vector<WindowModule> shown = session.modules();
+      std::vector<ModuleInfo> chosen(shown.begin(), shown.end());
+      sequence =
+          std::make_unique<Sequence>(std::move(chosen), settings, &clock, &observers, log.get());
       runFrom(0);
-    } else if (action.kind == WindowAction::kRetry && session.phase() == WindowPhase::kStopped &&
-               action.index < outcomes.size()) {
+    } else if (action.kind == WindowAction::kRetry && sequence != nullptr &&
+               session.phase() == WindowPhase::kStopped &&
+               action.index < sequence->modules().size()) {
       runFrom(action.index);
     }
   }

@@ -4,9 +4,8 @@
 #include <fstream>
 #include <utility>
 
-#include "app/node_number.h"
-#include "download/node_frames.h"
 #include "findings_output.h"
+#include "sequence.h"
 
 namespace {
 
@@ -273,21 +272,21 @@ bool WindowSession::upload(const std::string& page, const std::string& nodeText,
     *why = "the file is larger than 4 MiB: it cannot be a firmware file for the hand";
     return false;
   }
+  // The file's name on this computer is the guide's own; the page's name is only shown.
   WindowModule module;
-  module.nodeText = nodeText;
-  if (!parseNodeNumber(nodeText.c_str(), &module.node)) {
+  static_cast<ModuleInfo&>(module) =
+      namedModule(nodeText, folder_ + std::to_string(uploads_ + 1) + ".firmware");
+  if (module.node == 0) {
     *why = "choose a module from 11 to 14";
     return false;
   }
   for (const WindowModule& other : modules_) {
-    if (other.node == module.node) {
+    if (sameModule(other, module)) {
       *why = "module " + nodeText + " is chosen already; remove it first to choose another file";
       return false;
     }
   }
-  module.name = nodletName(module.node);
-  // The file's name on this computer is the guide's own; the page's name is only shown.
-  module.path = folder_ + std::to_string(++uploads_) + ".firmware";
+  ++uploads_;
   module.originalName = originalName;
   std::ofstream out(module.path, std::ios::binary | std::ios::trunc);
   out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));

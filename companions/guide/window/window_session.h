@@ -13,14 +13,11 @@
 #include <string>
 #include <vector>
 
+#include "module_outcome.h"
 #include "preflight.h"
 
-/// A module as the window shows it before and between runs.
-struct WindowModule {
-  std::string nodeText;
-  int node = 0;  // 0 when the node number is not valid
-  std::string name;
-  std::string path;          // the file the tool is given
+/// A module as the window shows it before and between runs: the module, and what the page adds.
+struct WindowModule : ModuleInfo {
   std::string originalName;  // the name on the person's computer, when the page uploaded it
   bool checked = false;
   bool allowed = false;  // the checks let it start

@@ -27,6 +27,15 @@ void WindowLines::moduleBegins(const ModuleInfo& module, double seconds) {
   session_->publish(std::move(entry));
 }
 
+void WindowLines::moduleEnds(const ModuleInfo& module, const ModuleOutcome& /*outcome*/,
+                             double seconds) {
+  Json entry;
+  entry["window"] = "row";
+  entry["t"] = seconds;
+  entry["index"] = module.index;
+  session_->publish(std::move(entry));
+}
+
 void WindowLines::message(const ModuleInfo& module, const ToolMessage& message,
                           const ProgressFigures* /*progress*/) {
   session_->publish(lineEntry(module, "out", message.raw, message.seconds));

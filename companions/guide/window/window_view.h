@@ -16,6 +16,9 @@ class WindowLines : public RunObserver {
   void message(const ModuleInfo& module, const ToolMessage& message,
                const ProgressFigures* progress) override;
   void toolError(const ModuleInfo& module, const std::string& line, double seconds) override;
+  /// Tells the pages which row the end that follows is about: a module skipped after an earlier
+  /// one stopped the sequence has no turn of its own.
+  void moduleEnds(const ModuleInfo& module, const ModuleOutcome& outcome, double seconds) override;
 
  private:
   WindowSession* session_;

@@ -17,6 +17,8 @@ const model = {
   clockOffset: 0,  // guide seconds minus this page's seconds
   rows: [],        // per module row: what its turns told
   current: -1,     // the row of the turn under way or last ended
+  target: -1,      // the row the feed's events are about
+  stopper: -1,     // the row of the module that stopped the sequence, while it stands
   logLines: [],
   connected: true,
   ended: false,
@@ -57,6 +59,11 @@ function apply(entry) {
     row.state = 'checking';
     row.began = entry.t;
     model.current = entry.index;
+    model.target = entry.index;
+    return;
+  }
+  if (entry.window === 'row') {
+    model.target = entry.index;
     return;
   }
   if (entry.window === 'line') {
@@ -64,8 +71,8 @@ function apply(entry) {
     appendLog(entry);
     return;
   }
-  if (model.current < 0) return;
-  const row = rowFor(model.current);
+  if (model.target < 0) return;
+  const row = rowFor(model.target);
   switch (entry.event) {
     case 'module':
       row.moduleEvent = entry;
@@ -108,6 +115,12 @@ function apply(entry) {
       row.end = entry;
       row.endedAt = entry.t;
       row.state = endState(entry);
+      // What is shown stays with the module that stopped the sequence, not one skipped after it.
+      if (entry.outcome !== 'skipped') {
+        model.stopper = entry.outcome === 'done' ? -1 : model.target;
+      } else if (model.stopper >= 0) {
+        model.current = model.stopper;
+      }
       break;
     default:
       break;
