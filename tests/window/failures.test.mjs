@@ -1,8 +1,10 @@
 // A failure at each stage keeps the screen: the tool's error text, its causes, whether the
 // module was touched, and "Try this module again", which runs the module once more.
 import assert from 'node:assert/strict';
+import fs from 'node:fs';
+import path from 'node:path';
 import { after, before, test } from 'node:test';
-import { damagedTiny, events, shot, startBrowser, startGuide } from './harness.mjs';
+import { damagedTiny, events, examples, shot, startBrowser, startGuide } from './harness.mjs';
 
 let browser;
 before(async () => { browser = await startBrowser(); });
@@ -75,6 +77,40 @@ test('a damaged file: Start stays off, the finding with its line and column', { 
     guide.token);
     assert.equal(refused, 409);
     assert.equal((await events(guide)).entries.length, 0);
+  } finally {
+    await guide.stop();
+  }
+});
+
+test('a file damaged anywhere in the sequence: Start refuses every module, as the terminal does', { timeout: 60000 }, async () => {
+  const tiny = fs.readFileSync(path.join(examples, 'tiny.hex'), 'latin1');
+  const guide = await startGuide(['--rehearse', '--sim-clock=virtual', '--no-log',
+    '11', 'tiny.hex', '12', 'second.hex', '13', 'tiny.hex'], { files: { 'second.hex': tiny } });
+  try {
+    const page = await browser.context.newPage();
+    await page.goto(guide.url);
+    await page.waitForSelector('#start:enabled');
+    // Damaged after the page showed its checks: at Start the guide checks every file again.
+    const second = path.join(guide.work, 'second.hex');
+    fs.writeFileSync(second, damagedTiny(), 'latin1');
+    await page.click('#start');
+    await page.waitForSelector('#retry:not([hidden])', { timeout: 30000 });
+    const feed = (await events(guide)).entries;
+    assert.deepEqual(feed.filter((e) => e.event === 'end').map((e) => e.outcome),
+      ['skipped', 'refused', 'skipped']);
+    assert.equal(feed.filter((e) => e.window === 'line').length, 0, 'the tool was started');
+    assert.equal(await page.textContent('#verdict-words'), 'Module 12 (Finger 2): refused by the checks');
+    assert.deepEqual(await page.$$eval('#modules tbody td.state', (cells) => cells.map((c) => c.textContent)),
+      ['not done', 'refused', 'not done']);
+
+    // Mended, and tried again: the sequence from its first module not done.
+    fs.writeFileSync(second, tiny, 'latin1');
+    await page.click('#retry');
+    await page.waitForSelector('#verdict.verdict-done', { timeout: 30000 });
+    const ends = (await events(guide)).entries.filter((e) => e.event === 'end');
+    assert.deepEqual(ends.slice(3).map((e) => e.outcome), ['done', 'done', 'done']);
+    await page.click('#close');
+    assert.equal((await guide.exited).code, 0);
   } finally {
     await guide.stop();
   }
