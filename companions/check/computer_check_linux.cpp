@@ -1,5 +1,8 @@
 // This computer's CAN set-up on Linux: the SocketCAN interface the tool would choose, whether
 // the tool could control it, and what the bus carries.
+#include <optional>
+
+#include "can/can_link_linux.h"
 #include "channel_lock_finding.h"
 #include "linux_facts.h"
 #include "preflight.h"
@@ -10,7 +13,10 @@ void checkComputer(const PreflightOptions& options, PreflightResult* result) {
   judgeInterface(interface, &findings);
   bool usable = interface.exists && interface.isCan;
   if (usable) {
-    judgeCanLink(interface, readCanLinkFacts(interface.name), &findings);
+    // Read as the tool reads it.
+    CanInterfaceState link;
+    bool read = CanLink().read(interface.name, &link);
+    judgeCanLink(interface, read ? std::optional(link) : std::nullopt, &findings);
   }
   judgePrivileges(readPrivilegeFacts(options.toolPath), &findings);
   if (!usable) {

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -37,21 +38,6 @@ struct InterfaceFacts {
 
 /// Reads the facts of the interface the tool's binding would choose.
 InterfaceFacts readInterfaceFacts(const SystemRoots& roots);
-
-/// The CAN link as netlink reports it.
-struct CanLinkFacts {
-  bool read = false;        // netlink answered for the interface
-  bool controller = false;  // a CAN controller with bit timing (not vcan)
-  uint32_t bitRate = 0;     // 0: none set
-  bool haveState = false;
-  uint32_t state = 0;  // the kernel's CAN_STATE_* value
-  bool haveCounters = false;
-  int txErrors = 0;
-  int rxErrors = 0;
-};
-
-/// Asks the kernel, read only, about |name|'s CAN link.
-CanLinkFacts readCanLinkFacts(const std::string& name);
 
 /// The tool file's owner, group and mode, and how this user stands to them.
 struct ToolFileFacts {
@@ -115,7 +101,9 @@ struct BusTraffic {
 BusTraffic listenToBus(const std::string& name, int milliseconds);
 
 void judgeInterface(const InterfaceFacts& facts, std::vector<Finding>* findings);
-void judgeCanLink(const InterfaceFacts& interface, const CanLinkFacts& link,
+/// |link| is the interface's CAN link as the tool's binding reads it from netlink, or none when
+/// netlink did not answer for it.
+void judgeCanLink(const InterfaceFacts& interface, const std::optional<CanInterfaceState>& link,
                   std::vector<Finding>* findings);
 void judgePrivileges(const PrivilegeFacts& facts, std::vector<Finding>* findings);
 /// Why the tool file's capabilities would not act when this user starts it; empty when they

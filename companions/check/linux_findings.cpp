@@ -147,25 +147,23 @@ void judgeInterface(const InterfaceFacts& facts, std::vector<Finding>* findings)
 namespace {
 
 // Whether the tool's open refuses the link as it is: up at another bit rate.
-bool toolRefuses(const InterfaceFacts& interface, const CanLinkFacts& link) {
-  CanInterfaceState state;
-  state.up = interface.up;
-  state.controller = link.controller;
-  state.bitRate = link.bitRate;
-  return planCanOpen(state, kToolBitRate).refuse;
+bool toolRefuses(const InterfaceFacts& interface, CanInterfaceState link) {
+  link.up = interface.up;
+  return planCanOpen(link, kToolBitRate).refuse;
 }
 
 }  // namespace
 
-void judgeCanLink(const InterfaceFacts& interface, const CanLinkFacts& link,
+void judgeCanLink(const InterfaceFacts& interface, const std::optional<CanInterfaceState>& read,
                   std::vector<Finding>* findings) {
   const std::string& name = interface.name;
-  if (!link.read) {
+  if (!read) {
     add(findings, Severity::kWarning, "interface",
         name + (interface.up ? " is up" : " is down") +
             "; its bit rate and state could not be read");
     return;
   }
+  const CanInterfaceState& link = *read;
   if (!interface.up) {
     add(findings, Severity::kOk, "interface",
         name + " is down: the tool " + (link.controller ? "sets 1 Mbit/s, " : "") +
@@ -186,14 +184,15 @@ void judgeCanLink(const InterfaceFacts& interface, const CanLinkFacts& link,
     return;
   }
   std::string state = "controller ";
-  state += link.haveState ? stateName(link.state) : "state unknown";
-  if (link.haveCounters) {
+  state += link.haveControllerState ? stateName(link.controllerState) : "state unknown";
+  if (link.haveErrorCounters) {
     state += ", error counters: transmit " + std::to_string(link.txErrors) + ", receive " +
              std::to_string(link.rxErrors);
   }
-  bool troubled = link.haveState && interface.up &&
-                  (link.state == CAN_STATE_ERROR_WARNING || link.state == CAN_STATE_ERROR_PASSIVE ||
-                   link.state == CAN_STATE_BUS_OFF);
+  bool troubled = link.haveControllerState && interface.up &&
+                  (link.controllerState == CAN_STATE_ERROR_WARNING ||
+                   link.controllerState == CAN_STATE_ERROR_PASSIVE ||
+                   link.controllerState == CAN_STATE_BUS_OFF);
   add(findings, troubled ? Severity::kWarning : Severity::kOk, "controller",
       troubled ? state +
                      ": the bus has had errors (wiring, termination, or a device at another "

@@ -153,11 +153,10 @@ TEST(LinuxFindingsTest, BitRateAndControllerState) {
   InterfaceFacts up;
   up.name = "can0";
   up.up = true;
-  CanLinkFacts link;
-  link.read = true;
+  CanInterfaceState link;
   link.controller = true;
-  link.haveState = true;
-  link.state = CAN_STATE_ERROR_ACTIVE;
+  link.haveControllerState = true;
+  link.controllerState = CAN_STATE_ERROR_ACTIVE;
   struct Case {
     bool up;
     uint32_t bitRate;
@@ -176,7 +175,7 @@ TEST(LinuxFindingsTest, BitRateAndControllerState) {
   for (const Case& c : cases) {
     up.up = c.up;
     link.bitRate = c.bitRate;
-    link.state = c.state;
+    link.controllerState = c.state;
     std::vector<Finding> findings;
     judgeCanLink(up, link, &findings);
     EXPECT_TRUE(has(findings, c.severity, c.text)) << c.text;
