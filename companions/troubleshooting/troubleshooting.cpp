@@ -2,11 +2,6 @@
 
 namespace {
 
-// Causes that are the same on both platforms.
-std::vector<Cause> both(std::vector<Cause> causes) {
-  return causes;
-}
-
 const Cause kNotAFirmwareFile{
     "The file is not the firmware image: images are text files of about a hundred kilobytes.",
     "Check that you picked the right file; nodletflash-check tells what the file holds."};
@@ -19,21 +14,20 @@ const Cause kPartWayThrough{
 std::vector<Trouble> makeTable() {
   std::vector<Trouble> table;
 
-  table.push_back(
-      {"ERRORusage: %s <nodletNumber> <filename>",
-       "The tool was not given exactly two words after its name. Nothing was done.",
-       both({{"The command line has too few or too many words, e.g. a file path with spaces "
-              "that is not quoted.",
-              "Give the node number, then the file, and quote a path with spaces: "
-              "nodletflash 12 \"new firmware.hex\"."}}),
-       {}});
+  table.push_back({"ERRORusage: %s <nodletNumber> <filename>",
+                   "The tool was not given exactly two words after its name. Nothing was done.",
+                   {{"The command line has too few or too many words, e.g. a file path with spaces "
+                     "that is not quoted.",
+                     "Give the node number, then the file, and quote a path with spaces: "
+                     "nodletflash 12 \"new firmware.hex\"."}},
+                   {}});
 
   table.push_back(
       {"ERRORInvalid nodlet ID: must be between 11 and 14.",
        "The node number is not one of the hand's modules. Nothing was done.",
-       both({{"The first word is not 11, 12, 13 or 14 (Finger 1, Finger 2, Finger 3, Spread), "
-              "or the node number and the file were given the wrong way round.",
-              "Give the module's node number first, then the file."}}),
+       {{"The first word is not 11, 12, 13 or 14 (Finger 1, Finger 2, Finger 3, Spread), "
+         "or the node number and the file were given the wrong way round.",
+         "Give the module's node number first, then the file."}},
        {}});
 
   table.push_back(
@@ -48,42 +42,41 @@ std::vector<Trouble> makeTable() {
 
   table.push_back({"ERRORFirmware file %s is not a regular file.",
                    "The path names something other than a file. The hand was not touched.",
-                   both({{"The path names a folder, a device or a pipe.",
-                          "Give the path of the firmware file itself."}}),
+                   {{"The path names a folder, a device or a pipe.",
+                     "Give the path of the firmware file itself."}},
                    {}});
 
   table.push_back({"ERRORError finding the size of firmware file %s.",
                    "The firmware file's size could not be found. The hand was not touched.",
-                   both({{"The path names a folder, a device or a pipe rather than a file.",
-                          "Give the path of the firmware file itself."}}),
+                   {{"The path names a folder, a device or a pipe rather than a file.",
+                     "Give the path of the firmware file itself."}},
                    {}});
 
   table.push_back({"ERRORFirmware file %s is too large (2 GiB or more).",
                    "The file is far too large for a firmware image. The hand was not touched.",
-                   both({kNotAFirmwareFile}),
-                   {}});
-
-  table.push_back({"ERRORNot enough memory to load firmware file %s.",
-                   "The file could not be held in memory. The hand was not touched.",
-                   both({kNotAFirmwareFile,
-                         {"The computer is out of memory.", "Close other programs and retry."}}),
+                   {kNotAFirmwareFile},
                    {}});
 
   table.push_back(
-      {"ERRORError reading firmware file %s.",
-       "The firmware file could not be read whole. The hand was not touched.",
-       both({{"The file lies on a removable disk or a network share that went away, or the "
-              "disk has a fault.",
-              "Copy the file to a local disk and try again."}}),
+      {"ERRORNot enough memory to load firmware file %s.",
+       "The file could not be held in memory. The hand was not touched.",
+       {kNotAFirmwareFile, {"The computer is out of memory.", "Close other programs and retry."}},
        {}});
+
+  table.push_back({"ERRORError reading firmware file %s.",
+                   "The firmware file could not be read whole. The hand was not touched.",
+                   {{"The file lies on a removable disk or a network share that went away, or the "
+                     "disk has a fault.",
+                     "Copy the file to a local disk and try again."}},
+                   {}});
 
   table.push_back(
       {"ERRORFirmware file %s contains a NUL byte.",
        "The file holds a zero byte, which no firmware image has. The hand was not touched.",
-       both({{"The file is damaged (an interrupted copy can leave zeros) or is a binary or "
-              "compressed file rather than the text image.",
-              "Get the firmware file again from where it came from; nodletflash-check shows "
-              "where the damage starts."}}),
+       {{"The file is damaged (an interrupted copy can leave zeros) or is a binary or "
+         "compressed file rather than the text image.",
+         "Get the firmware file again from where it came from; nodletflash-check shows "
+         "where the damage starts."}},
        {}});
 
   table.push_back(
@@ -92,10 +85,10 @@ std::vector<Trouble> makeTable() {
        "A record of the file is interrupted by a character that cannot be sent (a space, a "
        "control character or a byte above 127), so the module would receive it cut short. The "
        "hand was not touched.",
-       both({{"The file was edited, or converted by a program that changed its characters "
-              "(a word processor, a mail program, another character set).",
-              "Get the firmware file again from where it came from; nodletflash-check names "
-              "the line and the column."}}),
+       {{"The file was edited, or converted by a program that changed its characters "
+         "(a word processor, a mail program, another character set).",
+         "Get the firmware file again from where it came from; nodletflash-check names "
+         "the line and the column."}},
        {}});
 
   table.push_back(
@@ -181,15 +174,15 @@ std::vector<Trouble> makeTable() {
        "power off your hand more quickly.",
        "The module kept answering for about 50 seconds after the instruction to switch the "
        "hand off. The module was not changed.",
-       both({{"The hand was not switched off in time.",
-              "Switch it off as soon as the instruction appears: the guide counts the seconds "
-              "for you."},
-             {"Something else on the bus keeps sending: any frame counts as the module's "
-              "answer, so the tool never sees the hand go silent.",
-              "With the hand off, nothing may talk on the bus: nodletflash-check lists what "
-              "it hears (on Linux also candump can0). Disconnect the other device."},
-             {"The switch does not cut the module's power: a second supply still feeds it.",
-              "Switch off every supply of the hand."}}),
+       {{"The hand was not switched off in time.",
+         "Switch it off as soon as the instruction appears: the guide counts the seconds "
+         "for you."},
+        {"Something else on the bus keeps sending: any frame counts as the module's "
+         "answer, so the tool never sees the hand go silent.",
+         "With the hand off, nothing may talk on the bus: nodletflash-check lists what "
+         "it hears (on Linux also candump can0). Disconnect the other device."},
+        {"The switch does not cut the module's power: a second supply still feeds it.",
+         "Switch off every supply of the hand."}},
        {}});
 
   table.push_back(
@@ -216,15 +209,15 @@ std::vector<Trouble> makeTable() {
        "power your hand on earlier in the process.",
        "The module did not answer after the hand was switched off. The module was not "
        "changed.",
-       both({{"The hand was not switched back on in time: the tool gives up about 75 seconds "
-              "after the instruction, sooner the longer the hand took to go off.",
-              "Switch the hand off, wait 5 seconds and switch it on again: the guide says "
-              "when."},
-             {"The hand is not connected to the adapter, or has no power at all.",
-              "Check the CAN cable, its connectors and termination, and the hand's supply."},
-             {"The module does not start: an earlier download was interrupted or the module "
-              "is faulty.",
-              "Try again; if the module never answers, contact the hand's maker."}}),
+       {{"The hand was not switched back on in time: the tool gives up about 75 seconds "
+         "after the instruction, sooner the longer the hand took to go off.",
+         "Switch the hand off, wait 5 seconds and switch it on again: the guide says "
+         "when."},
+        {"The hand is not connected to the adapter, or has no power at all.",
+         "Check the CAN cable, its connectors and termination, and the hand's supply."},
+        {"The module does not start: an earlier download was interrupted or the module "
+         "is faulty.",
+         "Try again; if the module never answers, contact the hand's maker."}},
        {}});
 
   table.push_back(
@@ -241,18 +234,18 @@ std::vector<Trouble> makeTable() {
   table.push_back({"ERRORError resetting nodlet.",
                    "The adapter refused the frame that resets the module. The module was not "
                    "changed.",
-                   both({{"The adapter was unplugged or its bus went bus-off just after the "
-                          "power cycle.",
-                          "Check the cable and the termination, replug the adapter and try "
-                          "again."}}),
+                   {{"The adapter was unplugged or its bus went bus-off just after the "
+                     "power cycle.",
+                     "Check the cable and the termination, replug the adapter and try "
+                     "again."}},
                    {}});
 
   table.push_back({"ERRORError signaling start of firmware download.",
                    "The adapter refused the frame that starts the download. The module was "
                    "reset and has no new firmware yet.",
-                   both({{"The adapter was unplugged or its bus went bus-off.",
-                          "Check the cable and the termination, replug the adapter, then "
-                          "flash the module again."}}),
+                   {{"The adapter was unplugged or its bus went bus-off.",
+                     "Check the cable and the termination, replug the adapter, then "
+                     "flash the module again."}},
                    {}});
 
   table.push_back(
@@ -287,9 +280,9 @@ std::vector<Trouble> makeTable() {
   table.push_back(
       {"ERRORError closing CAN connection (most likely not a problem)",
        "Every character of the firmware was sent; only the adapter's final close failed.",
-       both({{"The adapter was unplugged, or the interface changed, at the very end.",
-              "Switch the hand off and on: the module normally starts with its new firmware. "
-              "If it does not, flash it again."}}),
+       {{"The adapter was unplugged, or the interface changed, at the very end.",
+         "Switch the hand off and on: the module normally starts with its new firmware. "
+         "If it does not, flash it again."}},
        {}});
 
   return table;

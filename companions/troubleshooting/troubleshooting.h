@@ -22,6 +22,7 @@ struct Trouble {
   std::string message;
   /// What has happened, and what state the hand is left in.
   std::string meaning;
+  /// The likely causes on Linux, and on Windows as well when |windowsCauses| is empty.
   std::vector<Cause> linuxCauses;
   std::vector<Cause> windowsCauses;
 };

@@ -30,8 +30,6 @@ class PowerCycleWatch {
  public:
   explicit PowerCycleWatch(PowerCycleStep::Source source) : source_(source) {}
 
-  PowerCycleStep::Source source() const { return source_; }
-
   /// The tool's instruction to power-cycle the hand, at |seconds| on the guide's clock.
   void asked(double seconds);
   /// The bus: one of the tool's queries, or any other frame (the tool takes every frame it
