@@ -15,3 +15,25 @@ FrameKind frameKind(const CanFrame& frame) {
   }
   return FrameKind::kOther;
 }
+
+FrameKind FrameCounts::count(const CanFrame& frame) {
+  FrameKind kind = frameKind(frame);
+  switch (kind) {
+    case FrameKind::kQuery:
+      ++queries;
+      break;
+    case FrameKind::kReset:
+      ++resets;
+      break;
+    case FrameKind::kStart:
+      ++starts;
+      break;
+    case FrameKind::kData:
+      ++dataFrames;
+      break;
+    case FrameKind::kOther:
+      ++otherFrames;
+      break;
+  }
+  return kind;
+}

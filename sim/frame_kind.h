@@ -1,4 +1,4 @@
-// Telling apart the frames the tool sends to a node, by their content.
+// Telling apart the frames the tool sends to a node, by their content, and counting them.
 #pragma once
 
 #include "can/can_frame.h"
@@ -13,3 +13,18 @@ enum class FrameKind {
 };
 
 FrameKind frameKind(const CanFrame& frame);
+
+/// The frames of each kind that reached the node's side of the bus, and the hand's power
+/// switchings.
+struct FrameCounts {
+  int queries = 0;
+  int resets = 0;
+  int starts = 0;
+  int dataFrames = 0;
+  int otherFrames = 0;
+  int powerOns = 0;
+  int powerOffs = 0;
+
+  /// Counts |frame| among those of its kind; returns the kind.
+  FrameKind count(const CanFrame& frame);
+};

@@ -1,7 +1,6 @@
 #include "hand_rig.h"
 
 #include "bus_timing.h"
-#include "frame_kind.h"
 #include "sim_clock.h"
 
 HandRig::HandRig(SimClock& clock, RigConfig config)
@@ -75,25 +74,11 @@ CanStatus HandRig::write(const CanFrame& frame) {
     ++stats_.failedCalls;
     return status;
   }
-  switch (frameKind(frame)) {
-    case FrameKind::kQuery:
-      if (++stats_.queries == 1) {
-        tell(node_.powered() ? "first-query on" : "first-query off");
-      }
-      person_.onQuery(now_);
-      break;
-    case FrameKind::kReset:
-      ++stats_.resets;
-      break;
-    case FrameKind::kStart:
-      ++stats_.starts;
-      break;
-    case FrameKind::kData:
-      ++stats_.dataFrames;
-      break;
-    case FrameKind::kOther:
-      ++stats_.otherFrames;
-      break;
+  if (stats_.count(frame) == FrameKind::kQuery) {
+    if (stats_.queries == 1) {
+      tell(node_.powered() ? "first-query on" : "first-query off");
+    }
+    person_.onQuery(now_);
   }
   return status;
 }

@@ -7,6 +7,7 @@
 
 #include "adapter_model.h"
 #include "can/can_frame.h"
+#include "frame_kind.h"
 #include "hand_timing.h"
 #include "node_model.h"
 #include "person_model.h"
@@ -44,22 +45,15 @@ struct RigConfig {
   std::function<void(const char* what, SimTime at)> report;
 };
 
-/// Counts of what the host did and what the bus carried.
-struct RigStats {
+/// Counts of what the host did and what the bus carried: the frames the adapter accepted, by
+/// kind, and the hand's power switchings, then the rest.
+struct RigStats : FrameCounts {
   uint64_t adapterCalls = 0;
   uint64_t failedCalls = 0;
   uint64_t reads = 0;
   uint64_t framesRead = 0;
   int opens = 0;   // successful opens
   int closes = 0;  // successful closes
-  // Frames the adapter accepted, by kind.
-  int queries = 0;
-  int resets = 0;
-  int starts = 0;
-  int dataFrames = 0;
-  int otherFrames = 0;
-  int powerOns = 0;
-  int powerOffs = 0;
   uint64_t framesOnBus = 0;
   SimTime busTime = 0;          // all frames' time on the wire
   SimTime downloadBusTime = 0;  // the wire time of frames after the start frame

@@ -1,5 +1,8 @@
 #include "sim_report.h"
 
+#include <cmath>
+#include <utility>
+
 #include "hand_rig.h"
 
 namespace {
@@ -8,36 +11,30 @@ double ms(SimTime span) {
   return static_cast<double>(span) / static_cast<double>(kMillisecond);
 }
 
+// Times to the microsecond and paces to a tenth: more digits would only be noise.
+double rounded(double value, double scale) {
+  return std::round(value * scale) / scale;
+}
+
 }  // namespace
 
-std::string jsonString(const std::string& text) {
-  std::string out = "\"";
-  for (char c : text) {
-    unsigned char u = static_cast<unsigned char>(c);
-    if (c == '"' || c == '\\') {
-      out += '\\';
-      out += c;
-    } else if (u < 0x20 || u == 0x7F) {
-      char escaped[8];
-      std::snprintf(escaped, sizeof escaped, "\\u%04x", u);
-      out += escaped;
-    } else {
-      out += c;
-    }
-  }
-  out += '"';
-  return out;
+Report startReport(const std::string& scenario, const std::string& clock,
+                   const FrameCounts& counts) {
+  Report report;
+  report["scenario"] = scenario;
+  report["clock"] = clock;
+  report["queries"] = counts.queries;
+  report["resets"] = counts.resets;
+  report["starts"] = counts.starts;
+  report["data_frames"] = counts.dataFrames;
+  report["other_frames"] = counts.otherFrames;
+  report["power_offs"] = counts.powerOffs;
+  report["power_ons"] = counts.powerOns;
+  return report;
 }
 
-void writeRigReport(std::FILE* out, const HandRig& rig, ReportContext context) {
-  context.elapsed = rig.now();
-  context.recycles = rig.recycles();
-  context.txQueuedAtEnd = rig.adapter().txQueued();
-  context.rxLost = rig.adapter().rxLost();
-  writeReport(out, rig.stats(), rig.node(), context);
-}
-
-void writeNodeFields(std::FILE* out, const NodeModel& nodeModel) {
+void finishReport(std::FILE* out, Report report, const NodeModel& nodeModel, SimTime elapsed,
+                  SimTime wall) {
   const NodeLog& node = nodeModel.log();
   const TekhexAssembler& records = nodeModel.records();
   // The download's pace: from the start frame to the last character, as the node saw it.
@@ -49,59 +46,49 @@ void writeNodeFields(std::FILE* out, const NodeModel& nodeModel) {
       charsPerSecond = node.dataFrames / (downloadMs / 1000.0);
     }
   }
-  std::fprintf(out, "  \"node_queries\": %d,\n", node.queries);
-  std::fprintf(out, "  \"node_resets\": %d,\n", node.resets);
-  std::fprintf(out, "  \"node_starts\": %d,\n", node.starts);
-  std::fprintf(out, "  \"node_data_frames\": %d,\n", node.dataFrames);
-  std::fprintf(out, "  \"node_frames_sent\": %d,\n", node.framesSent);
-  std::fprintf(out, "  \"records_ok\": %d,\n", records.recordsOk());
-  std::fprintf(out, "  \"records_bad\": %d,\n", records.recordsBad());
-  std::fprintf(out, "  \"record_chars_pending\": %d,\n", records.pendingChars());
-  std::fprintf(out, "  \"download_ms\": %.3f,\n", downloadMs);
-  std::fprintf(out, "  \"download_chars_per_s\": %.1f,\n", charsPerSecond);
+  report["node_queries"] = node.queries;
+  report["node_resets"] = node.resets;
+  report["node_starts"] = node.starts;
+  report["node_data_frames"] = node.dataFrames;
+  report["node_frames_sent"] = node.framesSent;
+  report["records_ok"] = records.recordsOk();
+  report["records_bad"] = records.recordsBad();
+  report["record_chars_pending"] = records.pendingChars();
+  report["download_ms"] = rounded(downloadMs, 1000);
+  report["download_chars_per_s"] = rounded(charsPerSecond, 10);
+  report["elapsed_ms"] = rounded(ms(elapsed), 1000);
+  report["wall_ms"] = rounded(ms(wall), 1000);
+  report["data"] = node.data;
+  // Characters the node received need not be UTF-8: those that are not are replaced.
+  std::string text = report.dump(2, ' ', false, Report::error_handler_t::replace) + "\n";
+  std::fwrite(text.data(), 1, text.size(), out);
 }
 
-void writeReport(std::FILE* out, const RigStats& s, const NodeModel& nodeModel,
-                 const ReportContext& context) {
-  const NodeLog& node = nodeModel.log();
+void writeRigReport(std::FILE* out, const HandRig& rig, const ReportContext& context) {
+  const RigStats& stats = rig.stats();
   // The bus alone: a data frame and its go-ahead, each for its wire time.
+  const int dataFrames = rig.node().log().dataFrames;
   double busUsPerChar = 0;
   double busLimit = 0;
-  if (node.dataFrames > 0) {
-    busUsPerChar = static_cast<double>(s.downloadBusTime) / node.dataFrames;
+  if (dataFrames > 0) {
+    busUsPerChar = static_cast<double>(stats.downloadBusTime) / dataFrames;
     busLimit = 1e6 / busUsPerChar;
   }
-
-  std::fprintf(out, "{\n");
-  std::fprintf(out, "  \"scenario\": %s,\n", jsonString(context.scenario).c_str());
-  std::fprintf(out, "  \"clock\": %s,\n", jsonString(context.clock).c_str());
-  std::fprintf(out, "  \"queries\": %d,\n", s.queries);
-  std::fprintf(out, "  \"resets\": %d,\n", s.resets);
-  std::fprintf(out, "  \"starts\": %d,\n", s.starts);
-  std::fprintf(out, "  \"data_frames\": %d,\n", s.dataFrames);
-  std::fprintf(out, "  \"other_frames\": %d,\n", s.otherFrames);
-  std::fprintf(out, "  \"recycles\": %d,\n", context.recycles);
-  std::fprintf(out, "  \"opens\": %d,\n", s.opens);
-  std::fprintf(out, "  \"closes\": %d,\n", s.closes);
-  std::fprintf(out, "  \"adapter_calls\": %llu,\n",
-               static_cast<unsigned long long>(s.adapterCalls));
-  std::fprintf(out, "  \"failed_calls\": %llu,\n", static_cast<unsigned long long>(s.failedCalls));
-  std::fprintf(out, "  \"reads\": %llu,\n", static_cast<unsigned long long>(s.reads));
-  std::fprintf(out, "  \"frames_read\": %llu,\n", static_cast<unsigned long long>(s.framesRead));
-  std::fprintf(out, "  \"frames_on_bus\": %llu,\n", static_cast<unsigned long long>(s.framesOnBus));
-  std::fprintf(out, "  \"tx_queued_at_end\": %d,\n", context.txQueuedAtEnd);
-  std::fprintf(out, "  \"rx_lost\": %d,\n", context.rxLost);
-  std::fprintf(out, "  \"power_offs\": %d,\n", s.powerOffs);
-  std::fprintf(out, "  \"power_ons\": %d,\n", s.powerOns);
-  writeNodeFields(out, nodeModel);
-  std::fprintf(out, "  \"affinity_mask\": %llu,\n",
-               static_cast<unsigned long long>(context.affinityMask));
-  std::fprintf(out, "  \"elapsed_ms\": %.3f,\n", ms(context.elapsed));
-  std::fprintf(out, "  \"bus_ms\": %.3f,\n", ms(s.busTime));
-  std::fprintf(out, "  \"sleep_ms\": %.3f,\n", ms(s.sleepTime));
-  std::fprintf(out, "  \"bus_us_per_char\": %.3f,\n", busUsPerChar);
-  std::fprintf(out, "  \"bus_limit_chars_per_s\": %.1f,\n", busLimit);
-  std::fprintf(out, "  \"wall_ms\": %.3f,\n", ms(context.wallTime));
-  std::fprintf(out, "  \"data\": %s\n", jsonString(node.data).c_str());
-  std::fprintf(out, "}\n");
+  Report report = startReport(context.scenario, context.clock, stats);
+  report["recycles"] = rig.recycles();
+  report["opens"] = stats.opens;
+  report["closes"] = stats.closes;
+  report["adapter_calls"] = stats.adapterCalls;
+  report["failed_calls"] = stats.failedCalls;
+  report["reads"] = stats.reads;
+  report["frames_read"] = stats.framesRead;
+  report["frames_on_bus"] = stats.framesOnBus;
+  report["tx_queued_at_end"] = rig.adapter().txQueued();
+  report["rx_lost"] = rig.adapter().rxLost();
+  report["affinity_mask"] = context.affinityMask;
+  report["bus_ms"] = rounded(ms(stats.busTime), 1000);
+  report["sleep_ms"] = rounded(ms(stats.sleepTime), 1000);
+  report["bus_us_per_char"] = rounded(busUsPerChar, 1000);
+  report["bus_limit_chars_per_s"] = rounded(busLimit, 10);
+  finishReport(out, std::move(report), rig.node(), rig.now(), context.wallTime);
 }

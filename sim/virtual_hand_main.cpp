@@ -15,7 +15,8 @@
 // It runs until SIGTERM or SIGINT, then writes the report (--report, JSON, with the fields of
 // nodletflash-sim's report that the node's side of the bus can tell) and exits 0. --ready names a
 // file created once the socket is listening, so that a script can start the tool after it.
-// Exit status 2: bad command line; 1: the interface or the socket could not be set up.
+// The node number is read by the tool's rule. Exit status 2: bad command line; 1: the interface
+// or the socket could not be set up.
 //
 // A node that is off does not acknowledge frames on a real bus, so the sender's controller keeps
 // them queued; a virtual interface delivers them regardless, and the model ignores them.
@@ -28,11 +29,14 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <CLI/CLI.hpp>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <utility>
 
+#include "app/node_number.h"
 #include "frame_kind.h"
 #include "hand_timing.h"
 #include "node_model.h"
@@ -53,58 +57,55 @@ struct Options {
 };
 
 // What crossed the bus, as the node's side of it saw it.
-struct BusLog {
-  int queries = 0;  // frames of each kind sent by the tool
-  int resets = 0;
-  int starts = 0;
-  int dataFrames = 0;
-  int otherFrames = 0;
-  int powerOns = 0;
-  int powerOffs = 0;
+struct BusLog : FrameCounts {
   int interfaceDowns = 0;  // the interface was stopped under the socket
   int sendFailures = 0;    // node frames the interface refused (it was down)
 };
 
-bool startsWith(const char* text, const char* prefix) {
-  return std::strncmp(text, prefix, std::strlen(prefix)) == 0;
-}
+// The scenarios that need no fault of the adapter or the scheduler, which a real bus cannot
+// play.
+constexpr const char* kBusScenarios =
+    "normal, already-off, never-answers, never-powers-off, silent-from=N, no-go-ahead";
 
-// A node number as the tool's users write it: 11 to 14.
-bool parseNode(const char* text, int* node) {
-  if (std::strlen(text) != 2 || text[0] != '1' || text[1] < '1' || text[1] > '4') {
-    return false;
+// Reads the command line into |options|; returns -1 to go on, else the status to exit with.
+int parseOptions(int argc, char** argv, Options* options) {
+  CLI::App app{"The virtual hand's nodlet and the person at its power switch, on a real CAN bus.",
+               "virtual-hand"};
+  std::string scenario = "normal";
+  std::string node;
+  app.add_option("--scenario", scenario, std::string("the scenario: ") + kBusScenarios)
+      ->option_text("NAME")
+      ->check([](const std::string& name) {
+        Scenario s;
+        bool onTheBus = parseScenario(name, &s) && s.adapterFault == AdapterFault::kNone &&
+                        s.scheduling == SchedulingFault::kNone;
+        return onTheBus ? std::string() : std::string("the scenarios: ") + kBusScenarios;
+      });
+  app.add_option("--report", options->report, "write the JSON report to FILE when stopped")
+      ->option_text("FILE");
+  app.add_option("--ready", options->ready, "create FILE once the socket is listening")
+      ->option_text("FILE");
+  app.add_option("--interface", options->interface, "the SocketCAN interface (default: can0)")
+      ->option_text("NAME")
+      ->check([](const std::string& name) {
+        return !name.empty() && name.size() < IF_NAMESIZE ? std::string()
+                                                          : std::string("not an interface name");
+      });
+  app.add_option("nodletNumber", node, "the node number, 11 to 14, read as the tool reads it")
+      ->required()
+      ->check([](const std::string& text) {
+        int ignored = 0;
+        return parseNodeNumber(text.c_str(), &ignored) ? std::string()
+                                                       : std::string("must be 11 to 14");
+      });
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::ParseError& error) {
+    return app.exit(error) == 0 ? 0 : 2;
   }
-  *node = 10 + (text[1] - '0');
-  return true;
-}
-
-bool parseOptions(int argc, char** argv, Options* options) {
-  parseScenario("normal", &options->scenario);
-  int i = 1;
-  for (; i < argc && startsWith(argv[i], "--"); ++i) {
-    const char* arg = argv[i];
-    const char* value = std::strchr(arg, '=');
-    if (value == nullptr || value[1] == '\0') {
-      return false;
-    }
-    ++value;
-    if (startsWith(arg, "--scenario=")) {
-      Scenario& s = options->scenario;
-      if (!parseScenario(value, &s) || s.adapterFault != AdapterFault::kNone ||
-          s.scheduling != SchedulingFault::kNone) {
-        return false;
-      }
-    } else if (startsWith(arg, "--report=")) {
-      options->report = value;
-    } else if (startsWith(arg, "--ready=")) {
-      options->ready = value;
-    } else if (startsWith(arg, "--interface=") && std::strlen(value) < IF_NAMESIZE) {
-      options->interface = value;
-    } else {
-      return false;
-    }
-  }
-  return i == argc - 1 && parseNode(argv[i], &options->node);
+  parseScenario(scenario, &options->scenario);
+  parseNodeNumber(node.c_str(), &options->node);
+  return -1;
 }
 
 // A raw socket on |interface|, non-blocking, that receives data frames only; -1 on failure.
@@ -221,32 +222,15 @@ class VirtualHand {
   }
 
   void writeReport(std::FILE* out, const std::string& scenario, const std::string& interface) {
-    double elapsedMs = ms(clock_.now());
-    std::fprintf(out, "{\n");
-    std::fprintf(out, "  \"scenario\": %s,\n", jsonString(scenario).c_str());
-    std::fprintf(out, "  \"clock\": \"real\",\n");
-    std::fprintf(out, "  \"interface\": %s,\n", jsonString(interface).c_str());
-    std::fprintf(out, "  \"queries\": %d,\n", log_.queries);
-    std::fprintf(out, "  \"resets\": %d,\n", log_.resets);
-    std::fprintf(out, "  \"starts\": %d,\n", log_.starts);
-    std::fprintf(out, "  \"data_frames\": %d,\n", log_.dataFrames);
-    std::fprintf(out, "  \"other_frames\": %d,\n", log_.otherFrames);
-    std::fprintf(out, "  \"interface_downs\": %d,\n", log_.interfaceDowns);
-    std::fprintf(out, "  \"send_failures\": %d,\n", log_.sendFailures);
-    std::fprintf(out, "  \"power_offs\": %d,\n", log_.powerOffs);
-    std::fprintf(out, "  \"power_ons\": %d,\n", log_.powerOns);
-    writeNodeFields(out, node_);
-    std::fprintf(out, "  \"elapsed_ms\": %.3f,\n", elapsedMs);
-    std::fprintf(out, "  \"wall_ms\": %.3f,\n", elapsedMs);
-    std::fprintf(out, "  \"data\": %s\n", jsonString(node_.log().data).c_str());
-    std::fprintf(out, "}\n");
+    Report report = startReport(scenario, "real", log_);
+    report["interface"] = interface;
+    report["interface_downs"] = log_.interfaceDowns;
+    report["send_failures"] = log_.sendFailures;
+    SimTime now = clock_.now();
+    finishReport(out, std::move(report), node_, now, now);
   }
 
  private:
-  static double ms(SimTime span) {
-    return static_cast<double>(span) / static_cast<double>(kMillisecond);
-  }
-
   void switchHand(bool on, SimTime at) {
     if (on == node_.powered()) {
       return;
@@ -261,23 +245,8 @@ class VirtualHand {
   }
 
   void count(const CanFrame& frame, SimTime now) {
-    switch (frameKind(frame)) {
-      case FrameKind::kQuery:
-        ++log_.queries;
-        person_.onQuery(now);
-        break;
-      case FrameKind::kReset:
-        ++log_.resets;
-        break;
-      case FrameKind::kStart:
-        ++log_.starts;
-        break;
-      case FrameKind::kData:
-        ++log_.dataFrames;
-        break;
-      case FrameKind::kOther:
-        ++log_.otherFrames;
-        break;
+    if (log_.count(frame) == FrameKind::kQuery) {
+      person_.onQuery(now);
     }
   }
 
@@ -319,13 +288,9 @@ void run(VirtualHand& hand, int socket, int stop) {
 
 int main(int argc, char** argv) {
   Options options;
-  if (!parseOptions(argc, argv, &options)) {
-    std::fprintf(stderr,
-                 "usage: %s [--scenario=NAME] [--report=FILE] [--ready=FILE] [--interface=NAME] "
-                 "<nodletNumber>\nscenarios: normal, already-off, never-answers, "
-                 "never-powers-off, silent-from=N, no-go-ahead\n",
-                 argc > 0 ? argv[0] : "virtual-hand");
-    return 2;
+  int usage = parseOptions(argc, argv, &options);
+  if (usage >= 0) {
+    return usage;
   }
   int stop = openStopSignals();
   int socket = openBusSocket(options.interface);

@@ -17,7 +17,8 @@ foreach(program nodletflash nodletflash-guide nodletflash-sim)
 endforeach()
 add_executable(virtual-hand ${PROJECT_SOURCE_DIR}/sim/virtual_hand_main.cpp)
 target_link_options(virtual-hand PRIVATE -static)
-target_link_libraries(virtual-hand PRIVATE nodletflash_hand)
+# The tool's node-number rule from its core.
+target_link_libraries(virtual-hand PRIVATE nodletflash_hand nodletflash_core)
 
 set(VCAN_ARM64_CACHE ${CMAKE_BINARY_DIR}/vcan-cache CACHE PATH "Kernel and initramfs of the arm64 guest")
 
