@@ -17,8 +17,9 @@ cache="${1:-${VCAN_CACHE:-$repo/build-arm64/vcan-cache}}"
 mkdir -p "$cache"
 cache="$(cd "$cache" && pwd)"
 
-log() { echo "vcan-prepare-arm64: $*" >&2; }
-die() { echo "vcan-prepare-arm64: error: $*" >&2; exit 1; }
+log_name=vcan-prepare-arm64
+# shellcheck source=prepare-lib.sh
+. "$here/prepare-lib.sh"
 
 # The virtio console first (the guest's report goes there), then the CAN stack.
 early_modules=(virtio_mmio virtio_console)
@@ -28,28 +29,10 @@ command -v qemu-system-aarch64 >/dev/null || die "qemu-system-aarch64 missing (t
 dpkg --print-foreign-architectures | grep -qx arm64 ||
     die "arm64 is not a foreign architecture of dpkg here (tools/setup-arm64.sh)"
 
-ready_stamp="$cache/ready"
-if [ -f "$ready_stamp" ] && [ -f "$cache/Image" ] && [ -f "$cache/initramfs.cpio" ] &&
-   [ "$ready_stamp" -nt "${BASH_SOURCE[0]}" ] && [ "$ready_stamp" -nt "$here/guest-init.sh" ]; then
+if cache_ready "${BASH_SOURCE[0]}" Image initramfs.cpio; then
     log "cache $cache is ready ($(cat "$cache/kernel-release"))"
     exit 0
 fi
-
-# apt-get download PACKAGE into DIR; stale package lists are refreshed once.
-fetch() {
-    local package="$1" dir="$2" deb
-    rm -rf "$dir"
-    mkdir -p "$dir"
-    (cd "$dir" && apt-get download "$package" 2>&1 | grep -v '^W: Download is performed unsandboxed' >&2) || true
-    deb="$(ls "$dir"/*.deb 2>/dev/null | head -n1)"
-    if [ -z "$deb" ]; then
-        apt-get -o DPkg::Lock::Timeout=900 update >&2 || true
-        (cd "$dir" && apt-get download "$package" 2>&1 | grep -v '^W: Download is performed unsandboxed' >&2) || true
-        deb="$(ls "$dir"/*.deb 2>/dev/null | head -n1)"
-    fi
-    [ -n "$deb" ] || die "apt-get download $package produced no package"
-    echo "$deb"
-}
 
 # --- kernel -----------------------------------------------------------------------------------
 pkg="$(apt-cache depends linux-image-arm64:arm64 2>/dev/null |
@@ -57,18 +40,8 @@ pkg="$(apt-cache depends linux-image-arm64:arm64 2>/dev/null |
 [ -n "$pkg" ] || die "cannot tell which kernel package linux-image-arm64 depends on"
 release="${pkg#linux-image-}"
 kdir="$cache/kernel/$release"
-if [ ! -f "$kdir/unpacked" ]; then
-    log "fetching $pkg"
-    deb="$(fetch "$pkg:arm64" "$cache/download")"
-    rm -rf "$kdir"
-    mkdir -p "$kdir"
-    dpkg-deb --fsys-tarfile "$deb" |
-        tar -x -C "$kdir" --wildcards './boot/vmlinuz-*' './boot/config-*' \
-            './lib/modules/*/kernel/net/can/*' './lib/modules/*/kernel/drivers/net/can/*' \
-            './lib/modules/*/kernel/drivers/virtio/*' './lib/modules/*/kernel/drivers/char/*'
-    rm -rf "$cache/download"
-    touch "$kdir/unpacked"
-fi
+unpack_kernel "$pkg:arm64" "$kdir" './lib/modules/*/kernel/drivers/virtio/*' \
+    './lib/modules/*/kernel/drivers/char/*'
 # Debian's arm64 vmlinuz is the plain Image, or gzip-compressed: qemu is given it plain.
 vmlinuz="$kdir/boot/vmlinuz-$release"
 [ -f "$vmlinuz" ] || die "$vmlinuz not found in $pkg"
@@ -91,60 +64,16 @@ fi
 # --- modules ----------------------------------------------------------------------------------
 moddir="$(echo "$kdir"/lib/modules/*)"
 [ -d "$moddir" ] || die "no module tree in $pkg"
-module_path() {
-    local name="${1//_/-}" alt="${1//-/_}" p
-    for p in $(find "$moddir" -name "$name.ko*" -o -name "$alt.ko*"); do
-        echo "$p"
-        return 0
-    done
-    return 1
-}
-unpacked() {
-    case "$1" in
-    *.ko.xz) xz -dc "$1" ;;
-    *.ko.zst) zstd -dcq "$1" ;;
-    *.ko.gz) gzip -dc "$1" ;;
-    *) cat "$1" ;;
-    esac
-}
-module_depends() { unpacked "$1" | tr '\0' '\n' | sed -n 's/^depends=//p' | head -n1 | tr ',' ' '; }
-load_order=()
-visit() {
-    local name="${1//_/-}" m dep p
-    for m in "${load_order[@]}"; do [ "$m" = "$name" ] && return 0; done
-    p="$(module_path "$name")" || die "module $name not found under $moddir"
-    for dep in $(module_depends "$p"); do visit "$dep"; done
-    load_order+=("$name")
-}
 for m in "${early_modules[@]}"; do visit "$m"; done
 early=${#load_order[@]}
 for m in "${wanted_modules[@]}"; do visit "$m"; done
 log "modules: ${load_order[*]}"
 
 # --- initramfs --------------------------------------------------------------------------------
-root="$cache/initramfs.root"
-rm -rf "$root"
-mkdir -p "$root"/{bin,sbin,dev,proc,sys,tmp,run,etc,lib/modules,vcan,usr/sbin}
-cp "$cache/busybox" "$root/bin/busybox"
 # The applets are listed by the arm64 busybox itself, under qemu's user-mode emulator.
-for applet in $(qemu-aarch64-static "$cache/busybox" --list); do
-    [ "$applet" = busybox ] && continue
-    ln -s busybox "$root/bin/$applet"
-done
-for i in "${!load_order[@]}"; do
-    name="${load_order[$i]}"
-    unpacked "$(module_path "$name")" >"$root/lib/modules/$name.ko"
-    if [ "$i" -lt "$early" ]; then
-        echo "$name" >>"$root/lib/modules/load-order.early"
-    else
-        echo "$name" >>"$root/lib/modules/load-order"
-    fi
-done
-install -m 0755 "$here/guest-init.sh" "$root/init"
-(cd "$root" && mknod -m 600 dev/console c 5 1 2>/dev/null || true)
-(cd "$root" && find . | LC_ALL=C sort | cpio -o -H newc --quiet --reproducible -R 0:0) >"$cache/initramfs.cpio.tmp"
-mv "$cache/initramfs.cpio.tmp" "$cache/initramfs.cpio"
-rm -rf "$root"
+start_initramfs "$cache/busybox" qemu-aarch64-static
+store_modules "$early" load-order.early load-order
+finish_initramfs
 echo "$release" >"$cache/kernel-release"
-touch "$ready_stamp"
+touch "$cache/ready"
 log "cache $cache is ready ($release, $(du -sh "$cache" | cut -f1))"

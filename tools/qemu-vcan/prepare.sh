@@ -28,8 +28,9 @@ cache="${1:-${VCAN_CACHE:-$repo/build/vcan-cache}}"
 mkdir -p "$cache"
 cache="$(cd "$cache" && pwd)"
 
-log() { echo "vcan-prepare: $*" >&2; }
-die() { echo "vcan-prepare: error: $*" >&2; exit 1; }
+log_name=vcan-prepare
+# shellcheck source=prepare-lib.sh
+. "$here/prepare-lib.sh"
 
 # The modules the guest needs, in an order that satisfies their dependencies
 # is worked out below; these are the ones we ask for. The controller drivers
@@ -71,10 +72,7 @@ done
 [ -n "$iproute_ip" ] || die "iproute2 installs no ip"
 
 # --- kernel package -----------------------------------------------------------
-ready_stamp="$cache/ready"
-if [ -f "$ready_stamp" ] && [ -z "${VCAN_KERNEL_PKG:-}" ] &&
-   [ -f "$cache/vmlinux" ] && [ -f "$cache/initramfs.cpio" ] &&
-   [ "$ready_stamp" -nt "${BASH_SOURCE[0]}" ] && [ "$ready_stamp" -nt "$here/guest-init.sh" ]; then
+if [ -z "${VCAN_KERNEL_PKG:-}" ] && cache_ready "${BASH_SOURCE[0]}" vmlinux initramfs.cpio; then
     log "cache $cache is ready ($(cat "$cache/kernel-release"))"
     exit 0
 fi
@@ -91,34 +89,7 @@ release="${pkg#linux-image-}"
 release="${release%-unsigned}"
 
 kdir="$cache/kernel/$release"
-if [ ! -f "$kdir/unpacked" ]; then
-    log "fetching $pkg"
-    rm -rf "$kdir" "$cache/download"
-    mkdir -p "$kdir" "$cache/download"
-    # apt's sandbox user cannot write into a root-owned directory: that only
-    # costs a warning, which we drop. Stale package lists point at versions
-    # the mirror no longer has, so a failure is retried once after an update.
-    fetch() {
-        (cd "$cache/download" && apt-get download "$pkg" 2>&1 |
-            grep -v '^W: Download is performed unsandboxed' >&2) || true
-        ls "$cache/download"/*.deb 2>/dev/null | head -n1
-    }
-    deb="$(fetch)"
-    if [ -z "$deb" ]; then
-        apt-get -o DPkg::Lock::Timeout=900 update >&2 || true
-        deb="$(fetch)"
-    fi
-    [ -n "$deb" ] || die "apt-get download $pkg produced no package"
-    # Only the compressed kernel, its config and the CAN part of the module
-    # tree are taken out of the package: the full tree is some 400 MB.
-    log "unpacking $(basename "$deb")"
-    dpkg-deb --fsys-tarfile "$deb" |
-        tar -x -C "$kdir" --wildcards \
-            './boot/vmlinuz-*' './boot/config-*' \
-            './lib/modules/*/kernel/net/can/*' './lib/modules/*/kernel/drivers/net/can/*'
-    rm -rf "$cache/download"
-    touch "$kdir/unpacked"
-fi
+unpack_kernel "$pkg" "$kdir"
 vmlinuz="$kdir/boot/vmlinuz-$release"
 [ -f "$vmlinuz" ] || die "$vmlinuz not found in $pkg"
 
@@ -160,93 +131,31 @@ grep -q '^CONFIG_PVH=y' "$kdir/boot/config-$release" ||
 moddir="$(echo "$kdir"/lib/modules/*)"
 [ -d "$moddir" ] || die "no module tree in $pkg"
 
-# Path of a module by name (the kernel treats - and _ alike).
-module_path() {
-    local name="${1//_/-}" alt="${1//-/_}" p
-    for p in $(find "$moddir" -name "$name.ko*" -o -name "$alt.ko*"); do
-        echo "$p"
-        return 0
-    done
-    return 1
-}
-
-# A module's dependencies, read from its .modinfo section (NUL-separated
-# key=value strings); no modules.dep is shipped in the package.
-module_depends() {
-    local f="$1"
-    case "$f" in
-    *.ko.xz) xz -dc "$f" ;;
-    *.ko.zst) zstd -dcq "$f" ;;
-    *.ko.gz) gzip -dc "$f" ;;
-    *) cat "$f" ;;
-    esac | tr '\0' '\n' | sed -n 's/^depends=//p' | head -n1 | tr ',' ' '
-}
-
-# Depth-first walk so that every module comes after what it depends on.
-load_order=()
-visit() {
-    local name="${1//_/-}" m dep
-    for m in "${load_order[@]}"; do [ "$m" = "$name" ] && return 0; done
-    local p
-    p="$(module_path "$name")" || die "module $name not found under $moddir"
-    for dep in $(module_depends "$p"); do visit "$dep"; done
-    load_order+=("$name")
-}
 for m in "${wanted_modules[@]}"; do visit "$m"; done
 base_modules=${#load_order[@]}
 for m in "${controller_modules[@]}"; do visit "$m"; done
 log "modules: ${load_order[*]:0:base_modules}; for the controllers: ${load_order[*]:base_modules}"
 
 # --- initramfs --------------------------------------------------------------------
-root="$cache/initramfs.root"
-rm -rf "$root"
-mkdir -p "$root"/{bin,sbin,dev,proc,sys,tmp,run,etc,lib/modules,vcan,usr/sbin}
-cp "$busybox" "$root/bin/busybox"
-# One link per applet; the list names busybox itself, which must stay a file.
-for applet in $("$busybox" --list); do
-    [ "$applet" = busybox ] && continue
-    ln -s busybox "$root/bin/$applet"
-done
-# iproute2's ip as /usr/sbin/ip, with the shared libraries and the loader it
-# names, at the paths it names them by (this host is the same Debian).
-cp -L "$iproute_ip" "$root/usr/sbin/ip"
-for lib in $(ldd "$iproute_ip" | grep -o '/[^ ]*'); do
-    mkdir -p "$root$(dirname "$lib")"
-    cp -L "$lib" "$root$lib"
-done
-# setcap, getcap and setpriv as /usr/sbin/NAME, with their libraries, in the same way.
-for program in setcap getcap setpriv; do
-    path="$(command -v "$program")" || die "$program missing after installing its package"
-    cp -L "$path" "$root/usr/sbin/$program"
-    for lib in $(ldd "$path" | grep -o '/[^ ]*'); do
+start_initramfs "$busybox"
+# with_libraries PATH NAME: the program at PATH as /usr/sbin/NAME, with the shared libraries
+# and the loader it names, at the paths it names them by (this host is the same Debian).
+with_libraries() {
+    local lib
+    cp -L "$1" "$root/usr/sbin/$2"
+    for lib in $(ldd "$1" | grep -o '/[^ ]*'); do
         mkdir -p "$root$(dirname "$lib")"
         cp -L "$lib" "$root$lib"
     done
+}
+with_libraries "$iproute_ip" ip
+for program in setcap getcap setpriv; do
+    path="$(command -v "$program")" || die "$program missing after installing its package"
+    with_libraries "$path" "$program"
 done
-# busybox insmod takes plain .ko files only: store them decompressed.
-for i in "${!load_order[@]}"; do
-    name="${load_order[$i]}"
-    p="$(module_path "$name")"
-    case "$p" in
-    *.ko.xz) xz -dc "$p" ;;
-    *.ko.zst) zstd -dcq "$p" ;;
-    *.ko.gz) gzip -dc "$p" ;;
-    *) cat "$p" ;;
-    esac >"$root/lib/modules/$name.ko"
-    if [ "$i" -lt "$base_modules" ]; then
-        echo "$name" >>"$root/lib/modules/load-order"
-    else
-        echo "$name" >>"$root/lib/modules/load-order.controllers"
-    fi
-done
-install -m 0755 "$here/guest-init.sh" "$root/init"
-# The kernel needs a console node before devtmpfs is mounted.
-(cd "$root" && mknod -m 600 dev/console c 5 1 2>/dev/null || true)
-
-(cd "$root" && find . | LC_ALL=C sort | cpio -o -H newc --quiet --reproducible -R 0:0) >"$cache/initramfs.cpio.tmp"
-mv "$cache/initramfs.cpio.tmp" "$cache/initramfs.cpio"
-rm -rf "$root"
+store_modules "$base_modules" load-order load-order.controllers
+finish_initramfs
 ln -sfn "kernel/$release/vmlinux" "$cache/vmlinux"
 echo "$release" >"$cache/kernel-release"
-touch "$ready_stamp"
+touch "$cache/ready"
 log "cache $cache is ready ($release, $(du -sh "$cache" | cut -f1))"
