@@ -1,8 +1,61 @@
 #include "line_printer.h"
 
-#include "terminal.h"
+#ifdef _WIN32
+#include <io.h>
+#include <windows.h>
+#else
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <cstring>
+#endif
 
 namespace {
+
+// What |out| is connected to, told as each platform tells it; the differences are small.
+#ifdef _WIN32
+HANDLE consoleOf(std::FILE* out) {
+  return reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(out)));
+}
+
+// A console that takes escape sequences (Windows 10 and later) is smart; an older console, a
+// pipe or a file gets plain lines.
+bool isSmartTerminal(std::FILE* out) {
+  HANDLE console = consoleOf(out);
+  DWORD mode = 0;
+  return GetConsoleMode(console, &mode) != 0 &&
+         SetConsoleMode(console, mode | ENABLE_VIRTUAL_TERMINAL_PROCESSING) != 0;
+}
+
+// The terminal's width now, for a terminal that may have been resized.
+int terminalWidth(std::FILE* out) {
+  CONSOLE_SCREEN_BUFFER_INFO info;
+  if (GetConsoleScreenBufferInfo(consoleOf(out), &info) != 0) {
+    int width = info.srWindow.Right - info.srWindow.Left + 1;
+    if (width > 0) {
+      return width;
+    }
+  }
+  return 80;
+}
+#else
+// A terminal whose TERM is not "dumb" is smart; a pipe or a file never is.
+bool isSmartTerminal(std::FILE* out) {
+  const char* term = std::getenv("TERM");
+  return isatty(fileno(out)) == 1 && term != nullptr && term[0] != '\0' &&
+         std::strcmp(term, "dumb") != 0;
+}
+
+// The terminal's width now, for a terminal that may have been resized.
+int terminalWidth(std::FILE* out) {
+  winsize size{};
+  if (ioctl(fileno(out), TIOCGWINSZ, &size) == 0 && size.ws_col > 0) {
+    return size.ws_col;
+  }
+  return 80;
+}
+#endif
 
 // Erases the line the cursor is on and puts the cursor at its start.
 constexpr const char kEraseLine[] = "\r\x1b[K";
@@ -106,8 +159,7 @@ std::string wrapText(const std::string& text, size_t width) {
 }
 
 LinePrinter::LinePrinter(std::FILE* out, bool noColour) : out_(out) {
-  TerminalFacts facts = inspectTerminal(out);
-  smart_ = facts.smart;
+  smart_ = isSmartTerminal(out);
   colour_ = smart_ && !noColour;
 }
 
