@@ -26,7 +26,8 @@ phase() {
     set +e
     "$@"
     rc=$?
-    times | tail -n 1 >"$state/$name.times"
+    times >"$state/$name.times"
+    sed -i '$!d' "$state/$name.times"
     exit $rc
   ) || status=$?
   echo "$status $begin $(date +%s.%N) $(<"$state/$name.times")" >"$state/$name.phase"
