@@ -3,11 +3,13 @@
 # arm64 cross build (under qemu), README's commands, the sanitizer build, short fuzz runs,
 # clang-tidy, and the Windows build under Wine. Run as root from the repository's top.
 #
-# Two lanes share the machine once the native build is made. The tests run in the foreground at
-# normal priority: the qemu guests and the real-clock tests need the processor when they wake. The
-# other builds, README's commands and clang-tidy run beside them in the idle scheduling class and
-# take only what the tests leave idle (the guests mostly wait on the tool's own deadlines). Each
-# preset's tests start when its build is done. At the end a table says where the time went.
+# After the set-up, three lanes share the machine. The native build and then every preset's tests
+# run in the foreground at normal priority: the qemu guests and the real-clock tests need the
+# processor when they wake. The other builds and clang-tidy run beside them in the idle scheduling
+# class and take only what the foreground leaves idle (the guests mostly wait on the tool's own
+# deadlines); README's commands, mostly waiting for Debian's mirror, run at the lowest normal
+# priority. Each preset's tests start when its build is done. At the end a table says where the
+# time went.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 top=$PWD
@@ -68,14 +70,13 @@ in_lane() {
 # --- serial: set-up and the native build ------------------------------------------------------
 rm -rf "$state"
 mkdir -p "$state"
-background_pid=
+background_pids=()
 finish() {
-  [[ -z $background_pid ]] || kill "$background_pid" 2>/dev/null || true
+  ((${#background_pids[@]} == 0)) || kill "${background_pids[@]}" 2>/dev/null || true
   table
 }
 trap finish EXIT
 in_lane serial setup bash tools/setup-dev.sh
-in_lane serial build-default bash -c 'cmake --preset default && cmake --build --preset default'
 
 # clang-tidy over everything the native build compiles (tests/.clang-tidy spends the static
 # analyzer on the programs only).
@@ -88,23 +89,32 @@ tidy() {
   }
 }
 
-# --- the builds beside the tests, in the idle scheduling class -----------------------------------
-background() {
+# --- beside the tests: the other builds in the idle scheduling class, README's commands ----------
+builds() {
   set +e
   # The idle scheduling class: any test that wakes takes the processor from these at once.
   chrt --idle -p 0 $BASHPID >/dev/null
   ionice -c 3 -p $BASHPID
-  in_lane background build-arm64 bash -c 'cmake --preset arm64 && cmake --build --preset arm64'
-  in_lane background build-windows bash -c 'cmake --preset windows && cmake --build --preset windows'
-  in_lane background build-asan bash -c 'cmake --preset asan && cmake --build --preset asan'
-  in_lane background build-fuzz bash -c 'cmake --preset fuzz && cmake --build --preset fuzz'
-  # README's commands as written, on a clean clone in a clean Debian root. The first command ends
-  # with a rehearsal on the real clock: back in the normal class, at the lowest priority of it.
-  in_lane background readme chrt --other 0 nice -n 19 bash tools/readme-commands.sh build/readme-commands
-  in_lane background clang-tidy tidy
+  in_lane builds build-arm64 bash -c 'cmake --preset arm64 && cmake --build --preset arm64'
+  in_lane builds build-windows bash -c 'cmake --preset windows && cmake --build --preset windows'
+  in_lane builds build-asan bash -c 'cmake --preset asan && cmake --build --preset asan'
+  in_lane builds build-fuzz bash -c 'cmake --preset fuzz && cmake --build --preset fuzz'
+  after build-default && in_lane builds clang-tidy tidy
 }
-background >"$state/background.log" 2>&1 &
-background_pid=$!
+# README's commands as written, on a clean clone in a clean Debian root: much of it is waiting for
+# Debian's mirror. Its first command ends with a rehearsal on the real clock, so this lane stays in
+# the normal class, at its lowest priority.
+readme() {
+  set +e
+  renice -n 19 -p $BASHPID >/dev/null
+  in_lane readme readme bash tools/readme-commands.sh build/readme-commands
+}
+builds >"$state/builds.log" 2>&1 &
+background_pids=($!)
+readme >"$state/readme.log" 2>&1 &
+background_pids+=($!)
+
+in_lane tests build-default bash -c 'cmake --preset default && cmake --build --preset default'
 
 # --- the tests, in the foreground ------------------------------------------------------------
 failed=()
@@ -126,15 +136,19 @@ foreground build-windows test-windows ctest --preset windows
 foreground build-asan test-asan ctest --preset asan -LE vcan
 foreground build-fuzz test-fuzz ctest --preset fuzz
 
-wait "$background_pid" || true
-background_pid=
-for f in "$state"/*.phase; do
-  name=$(basename "$f" .phase)
-  [[ $(cat "$state/$name.lane") == background && $(cut -d' ' -f1 "$f") != 0 ]] && failed+=("$name")
+wait "${background_pids[@]}" || true
+background_pids=()
+for lane in builds readme; do
+  for f in "$state"/*.phase; do
+    name=$(basename "$f" .phase)
+    if [[ $(cat "$state/$name.lane") == "$lane" && $(cut -d' ' -f1 "$f") != 0 ]]; then
+      failed+=("$name")
+      echo "== $name failed; the last lines of build/test-all/$lane.log:"
+      tail -n 40 "$state/$lane.log"
+    fi
+  done
 done
 if ((${#failed[@]} > 0)); then
-  echo "== the builds beside the tests (build/test-all/background.log), last lines:"
-  tail -n 60 "$state/background.log"
   echo "== failed: ${failed[*]}"
   exit 1
 fi
