@@ -129,6 +129,7 @@ mkdir -p /tmp/peaknet/can1/device
 ln -s /sys/bus/usb/drivers/peak_usb /tmp/peaknet/can1/device/driver
 cat /sys/class/net/can1/ifindex >/tmp/peaknet/can1/ifindex
 mount -o bind /tmp/peaknet /sys/class/net || { echo "cannot show can1 as a PEAK adapter"; exit 1; }
+basename "$(readlink /sys/class/net/can1/device/driver)" >"$out/peak-shown"
 name_interface can0
 chown 65534:65534 /etc/nodletflash.conf
 refused conf-owner

@@ -104,6 +104,8 @@ for name in noconf conf-owner conf-mode conf-twice conf-notcan lock-none lock-op
     expect "$name: frames the node saw" "$(frames_seen "$name")" 0
 done
 # Where can1 was shown as a PEAK adapter, and where lo was named: neither was touched.
+expect "can1's driver as the tool saw it in the runs with a file that does not count" \
+    "$(cat "$files/peak-shown")" peak_usb
 for name in conf-owner conf-mode conf-twice; do
     expect "$name: link changes of can1 (shown as a PEAK adapter) during the run" \
         "$(sed '/^@@after$/q' "$files/$name.monitor" | grep -c 'can1' || true)" 0
