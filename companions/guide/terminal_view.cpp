@@ -337,8 +337,8 @@ void TerminalView::tick(const ModuleInfo& /*module*/, Stage /*stage*/,
 void TerminalView::interrupting(const ModuleInfo& /*module*/, Stage /*stage*/, double /*seconds*/) {
   printer_->keepLive();
   printer_->print(printer_->paint(
-      "Stopping: passing the interruption on to the tool, which puts the adapter back as it "
-      "found it before it ends; waiting up to " +
+      "Stopping: passing the interruption on to the tool, which leaves the adapter as it found "
+      "it before it ends; waiting up to " +
           std::to_string(static_cast<int>(kInterruptGraceSeconds)) + " s...",
       Colour::kYellow));
 }

@@ -28,8 +28,8 @@ void acceptNext(tcp::acceptor* acceptor, Accepted accepted) {
     if (!error) {
       // Asio makes the accepting socket inheritable, as Windows makes every socket. The guide
       // starts the tool with its own three handles only, so none of these reaches it.
-      SetHandleInformation(reinterpret_cast<HANDLE>(socket.native_handle()), HANDLE_FLAG_INHERIT,
-                           0);
+      SOCKET raw = socket.native_handle();
+      SetHandleInformation(reinterpret_cast<HANDLE>(raw), HANDLE_FLAG_INHERIT, 0);
     }
     accepted(error, std::move(socket));
   });
