@@ -103,6 +103,30 @@ std::string logPlace(const WindowOptions& options) {
   return "nodletflash-<node>-<UTC time>.log in " + (code ? std::string(".") : here.string());
 }
 
+// A page that sends the browser on to |url| at once: the browser is opened on this file, in the
+// guide's own folder, so that the address with its token is on no command line (every
+// account's processes' command lines can be read by every account).
+std::string forwardingPage(const std::string& url) {
+  return "<!DOCTYPE html>\n"
+         "<html lang=\"en\">\n<head>\n<meta charset=\"utf-8\">\n"
+         "<meta name=\"referrer\" content=\"no-referrer\">\n"
+         "<title>nodletflash: opening the guided update</title>\n"
+         "<script>location.replace(\"" +
+         url +
+         "\");</script>\n"
+         "<meta http-equiv=\"refresh\" content=\"0; url=" +
+         url + "\">\n</head>\n<body>\n<p>Opening <a href=\"" + url +
+         "\">the guided update</a>...</p>\n</body>\n</html>\n";
+}
+
+// Says once that the browser could not be opened, when the program that opens it says so.
+void tellBrowserFailure() {
+  std::string error;
+  if (browserOpenerFailed(&error)) {
+    std::fprintf(stderr, "nodletflash-guide: %s; open the address above yourself\n", error.c_str());
+  }
+}
+
 }  // namespace
 
 int runWindow(const WindowOptions& options) {
@@ -118,7 +142,8 @@ int runWindow(const WindowOptions& options) {
   std::string folder;
   std::string error;
   bool picking = options.pairs.empty();
-  if (picking && !makePrivateFolder(&folder, &error)) {
+  // The uploaded files and the page the browser is opened on.
+  if ((picking || options.openBrowser) && !makePrivateFolder(&folder, &error)) {
     std::fprintf(stderr, "nodletflash-guide: no folder for the page's files: %s\n", error.c_str());
     return kCannotServeStatus;
   }
@@ -140,8 +165,13 @@ int runWindow(const WindowOptions& options) {
   std::string url = "http://127.0.0.1:" + std::to_string(server.port()) + "/#" + token;
   std::printf("%s\n", url.c_str());
   std::fflush(stdout);
-  if (options.openBrowser && !openInBrowser(url, &error)) {
-    std::fprintf(stderr, "nodletflash-guide: %s; open the address above yourself\n", error.c_str());
+  if (options.openBrowser) {
+    // The page's name is the guide's own; its folder is this user's alone, the page 0600.
+    std::string page = folder + "open-window.html";
+    if (!writePrivateFile(page, forwardingPage(url), &error) || !openInBrowser(page, &error)) {
+      std::fprintf(stderr, "nodletflash-guide: %s; open the address above yourself\n",
+                   error.c_str());
+    }
   }
 
   JsonFeed feed([&session](const Json& event) { session.publish(event); });
@@ -243,6 +273,7 @@ int runWindow(const WindowOptions& options) {
       }
       break;
     }
+    tellBrowserFailure();
     WindowAction action;
     if (!session.nextAction(kActionWaitMs, &action)) {
       continue;
