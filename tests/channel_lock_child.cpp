@@ -22,6 +22,8 @@ const char* obstacleName(ChannelLockObstacle obstacle) {
       return "unopenable";
     case ChannelLockObstacle::kNoDirectory:
       return "no-directory";
+    case ChannelLockObstacle::kUntrustedDirectory:
+      return "untrusted-directory";
     case ChannelLockObstacle::kCannotCreate:
       return "cannot-create";
     case ChannelLockObstacle::kUnreadableLock:

@@ -43,14 +43,34 @@ std::string heldBySelf() {
   return "held " + std::to_string(getpid()) + "\n";
 }
 
-TEST(ChannelLock, AFileInTheLockDirectoryElseAnAbstractName) {
+TEST(ChannelLock, AlwaysAFileInTheLockDirectory) {
   LockDirectory locks;
   EXPECT_EQ(channelLockName("can0", locks.directory()), locks.directory() + "/can0.lock");
-  EXPECT_EQ(channelLockName("can0", locks.path("missing")), "@nodletflash-can0");
-  // A plain file where the directory belongs is no directory either.
-  const std::string file = locks.path("file");
-  inOtherProcess("acquire", file);
-  EXPECT_EQ(channelLockName("can1", file), "@nodletflash-can1");
+  // A missing directory gives no other lock: none can be taken.
+  const std::string lost = locks.path("missing") + "/can0.lock";
+  EXPECT_EQ(channelLockName("can0", locks.path("missing")), lost);
+  EXPECT_FALSE(acquireChannelLock(lost));
+  EXPECT_EQ(probeChannelLock(lost).obstacle, ChannelLockObstacle::kNoDirectory);
+}
+
+// A directory that accounts outside the tool's group may write is no place for the lock: any of
+// them could take it first or leave a file there nobody may open.
+TEST(ChannelLock, NoLockInADirectoryOthersMayWrite) {
+  LockDirectory locks;
+  const std::string name = locks.path("can0.lock");
+  for (unsigned mode : {0777U, 01777U, 0775U}) {
+    fs::permissions(locks.directory(), fs::perms(mode));
+    EXPECT_FALSE(acquireChannelLock(name)) << std::oct << mode;
+    ChannelLockProbe probe = probeChannelLock(name);
+    EXPECT_EQ(probe.state, ChannelLockState::kUnusable) << std::oct << mode;
+    EXPECT_EQ(probe.obstacle, ChannelLockObstacle::kUntrustedDirectory) << std::oct << mode;
+    EXPECT_EQ(probe.mode & 07777, mode);
+  }
+  EXPECT_FALSE(fs::exists(name));
+  // As the package makes it: its group may write it, with the sticky bit.
+  fs::permissions(locks.directory(), fs::perms(03770));
+  EXPECT_EQ(probeChannelLock(name).state, ChannelLockState::kFree);
+  EXPECT_TRUE(acquireChannelLock(name));
 }
 
 TEST(ChannelLock, HeldFileLockRefusesOtherProcessesAndNamesItsHolder) {
@@ -80,20 +100,6 @@ TEST(ChannelLock, HeldFileLockRefusesOtherProcessesAndNamesItsHolder) {
   EXPECT_EQ(probeChannelLock(other).state, ChannelLockState::kFree);
   EXPECT_TRUE(acquireChannelLock(other));
   EXPECT_EQ(inOtherProcess("probe", other).output, heldBySelf());
-}
-
-TEST(ChannelLock, AbstractNameIsHeldUntilItsHolderEnds) {
-  const std::string name = "@nodletflash-test-" + std::to_string(getpid());
-  const std::string ended = name + "-ended";
-  EXPECT_EQ(inOtherProcess("acquire", ended).status, 0);
-  EXPECT_EQ(probeChannelLock(ended).state, ChannelLockState::kFree) << "left behind by its holder";
-
-  EXPECT_EQ(probeChannelLock(name).state, ChannelLockState::kFree);
-  ASSERT_TRUE(acquireChannelLock(name));
-  EXPECT_TRUE(acquireChannelLock(name));
-  EXPECT_EQ(probeChannelLock(name).state, ChannelLockState::kFree);
-  EXPECT_EQ(inOtherProcess("acquire", name).status, 1);
-  EXPECT_EQ(inOtherProcess("probe", name).output, heldBySelf());
 }
 
 TEST(ChannelLock, WhatIsNoPlainFileIsUnusable) {

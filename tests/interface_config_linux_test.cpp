@@ -233,13 +233,24 @@ TEST(CanInterfaceChoiceTest, TheFileFirstThenPeakUsbThenNothing) {
   dir.write("interface = pcan_hand\n");
   EXPECT_EQ(chooseCanInterface(net, dir.file(), geteuid()).name, "pcan_hand");
 
-  // A file that does not count is passed over, and says why.
+  // A file that exists but does not count takes nothing, not even the first PEAK adapter: it
+  // may have meant another bus. It says why.
   dir.write("interface = can0\n", 0666);
+  choice = chooseCanInterface(net, dir.file(), geteuid());
+  EXPECT_EQ(choice.rule, CanInterfaceRule::kNone);
+  EXPECT_EQ(choice.name, "");
+  EXPECT_EQ(choice.config.status, InterfaceConfigStatus::kNotTrusted);
+  EXPECT_FALSE(choice.config.reason.empty());
+  dir.write("interface = can0\ninterface = can1\n");
+  choice = chooseCanInterface(net, dir.file(), geteuid());
+  EXPECT_EQ(choice.config.status, InterfaceConfigStatus::kMalformed);
+  EXPECT_EQ(choice.name, "");
+
+  // One that counts and names nothing is as none.
+  dir.write("# not yet\n");
   choice = chooseCanInterface(net, dir.file(), geteuid());
   EXPECT_EQ(choice.rule, CanInterfaceRule::kPeakUsb);
   EXPECT_EQ(choice.name, "can2");
-  EXPECT_EQ(choice.config.status, InterfaceConfigStatus::kNotTrusted);
-  EXPECT_FALSE(choice.config.reason.empty());
 
   fs::remove_all(sys / "class/net/can1");
   fs::remove_all(sys / "class/net/can2");

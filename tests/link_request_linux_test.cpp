@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 #include <linux/rtnetlink.h>
+#include <net/if_arp.h>
 
 #include <cstring>
 #include <vector>
@@ -39,6 +40,21 @@ TEST(LinkRequestTest, TheBitTimingAsBuiltReadsBackFromTheMessage) {
   EXPECT_EQ(state.timing.samplePoint, 875U);
   // Another request's answer is not this one's.
   EXPECT_EQ(readLinkAnswer(request.bytes, request.length(), 8, &state), LinkAnswer::kOther);
+}
+
+// The link's type tells a CAN interface from any other the configuration file could name.
+TEST(LinkRequestTest, OnlyTheCanLinkTypeIsCan) {
+  LinkRequest request;
+  // A request to change a link has the form of the kernel's answer about one.
+  ASSERT_TRUE(buildLinkFlagsRequest(&request, "eth0", true, 4));
+  auto* link = static_cast<ifinfomsg*>(NLMSG_DATA(reinterpret_cast<nlmsghdr*>(request.bytes)));
+  link->ifi_type = ARPHRD_ETHER;
+  CanInterfaceState state;
+  ASSERT_EQ(readLinkAnswer(request.bytes, request.length(), 4, &state), LinkAnswer::kLink);
+  EXPECT_FALSE(state.can);
+  link->ifi_type = ARPHRD_CAN;
+  ASSERT_EQ(readLinkAnswer(request.bytes, request.length(), 4, &state), LinkAnswer::kLink);
+  EXPECT_TRUE(state.can);
 }
 
 TEST(LinkRequestTest, NamesThatCannotBeAnInterfaceBuildNothing) {

@@ -33,6 +33,12 @@ apt_mirror() {
   ' "${existing[@]}"
 }
 
+# One maker at a time: the package test and README's commands may ask for the same root at once;
+# the second waits and then finds it made.
+mkdir -p "$cache"
+exec {lock}>"$cache.lock"
+flock "$lock"
+
 mirror=$(apt_mirror)
 mirror=${mirror:-http://deb.debian.org/debian}
 wanted="$suite $include $mirror"

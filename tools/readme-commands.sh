@@ -1,9 +1,12 @@
 #!/usr/bin/env bash
-# Runs README.md's build commands as a person would, exactly as written there, on a clean clone
-# in a clean Debian 12 root (tools/debian-root.sh's, copied; this machine is left alone): "From
-# source" (set-up, build, install, capabilities), "To make the package" and its arm64 twin, then
-# the install of each package by the path README gives. Checks that the programs run, that the
-# package builds made no tests or benchmarks, and that the installed tool has its capabilities.
+# Runs README.md's commands as a person would, exactly as written there, on a clean clone in a
+# clean Debian 12 root (tools/debian-root.sh's, copied; this machine is left alone): the first
+# command (set-up, build, the guide's rehearsal), "From source" (set-up, build, install,
+# capabilities), "To make the package" and its arm64 twin, then the install of each package by the
+# path README gives. They follow one another in one clone, as they would for a person who reads on:
+# the first command, "From source" and the package share one build tree and build it once. Checks
+# that the rehearsal ends with the module done, that the programs run, that the package builds made
+# no tests or benchmarks, and that the installed tool has its capabilities.
 #
 #   readme-commands.sh WORK_DIR [CACHE_DIR]
 #
@@ -27,15 +30,21 @@ block() {
   ' "$repo/README.md"
 }
 from_source=$(block '### From source')
+# The first command: the first line of README's first block that is neither a comment nor empty.
+first_command=$(awk '/^```sh$/ { inside = 1; next } inside && /^```$/ { exit }
+  inside && !/^#/ && NF { print; exit }' "$repo/README.md")
 make_package=$(block 'To make the package')
 make_package_arm64=$(block 'To make the arm64 package')
 install_package=$(block '### The Debian package')
-for name in from_source make_package make_package_arm64 install_package; do
+for name in first_command from_source make_package make_package_arm64 install_package; do
   [[ -n ${!name} ]] || { echo "readme-commands: README.md has no block for $name" >&2; exit 1; }
 done
 
 bash "$repo/tools/debian-root.sh" "$cache"
 root=$work/root
+# An earlier run that was killed may have left /proc mounted in its root: unmount before removing.
+awk -v top="$work/" 'index($2, top) == 1 { print $2 }' /proc/self/mounts | sort -r |
+  while read -r point; do umount -l "$point"; done
 rm -rf "$work"
 mkdir -p "$work"
 cp -a "$cache/root" "$root"
@@ -46,6 +55,9 @@ in_root() {
   chroot "$root" /usr/bin/env -i PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin \
     HOME=/root LANG=C.UTF-8 DEBIAN_FRONTEND=noninteractive "$@"
 }
+# A person's machine has /proc: the guide finds the tool and the virtual hand next to itself.
+mount -t proc proc "$root/proc"
+trap 'umount -l "$root/proc" 2>/dev/null || true' EXIT
 cp /etc/resolv.conf "$root/etc/resolv.conf"
 in_root apt-get -q update >"$work/apt.log" 2>&1
 in_root apt-get -q install -y sudo >>"$work/apt.log" 2>&1
@@ -67,6 +79,9 @@ step() {
   fi
 }
 
+step first-command "$first_command"
+grep -q '^Module 12 (Finger 2): done' "$work/first-command.log" ||
+  fail "the first command's rehearsal did not end with the module done"
 step from-source "$from_source"
 in_root /usr/local/bin/nodletflash >"$work/usage.txt" 2>&1 || true
 grep -q '^ERRORusage: ' "$work/usage.txt" || fail "the installed nodletflash prints no usage message"

@@ -37,6 +37,11 @@ std::string octal(unsigned mode) {
   return text;
 }
 
+std::string directoryOf(const std::string& lockName) {
+  size_t slash = lockName.find_last_of('/');
+  return slash == std::string::npos ? "." : lockName.substr(0, slash);
+}
+
 void add(std::vector<Finding>* findings, Severity severity, std::string text) {
   findings->push_back(Finding{severity, "lock", std::move(text), 0, 0});
 }
@@ -47,11 +52,7 @@ void judgeChannelLock(const std::string& channel, const std::string& lockName,
                       const ChannelLockProbe& probe, const std::string& holder,
                       const std::string& owner, std::vector<Finding>* findings) {
   const std::string stops = "the tool cannot take it and stops at \"Error initializing CAN\"";
-  std::string shown = lockName;
-  if (!lockName.empty() && lockName[0] == '@') {
-    shown += ", a name in the kernel's abstract socket namespace: " +
-             std::string(kChannelLockDirectory) + " is missing";
-  }
+  const std::string& shown = lockName;
   switch (probe.state) {
     case ChannelLockState::kFree:
       add(findings, Severity::kOk, "no other run holds " + channel + " (" + shown + ")");
@@ -89,17 +90,29 @@ void judgeChannelLock(const std::string& channel, const std::string& lockName,
               std::strerror(probe.error) + "): " + stops + ". Let everyone who may run the tool " +
               "read it: sudo chmod 0644 " + lockName);
       return;
-    case ChannelLockObstacle::kCannotCreate: {
-      size_t slash = lockName.find_last_of('/');
-      std::string directory = slash == std::string::npos ? "." : lockName.substr(0, slash);
+    case ChannelLockObstacle::kCannotCreate:
       add(findings, Severity::kProblem,
-          "the tool would make its lock " + lockName + ", and you may not write " + directory +
-              " (" + what + "): " + stops);
+          "the tool would make its lock " + lockName + ", and you may not write " +
+              directoryOf(lockName) + " (" + what + "): " + stops);
       return;
-    }
     case ChannelLockObstacle::kNoDirectory:
       add(findings, Severity::kProblem,
-          "the directory of the lock " + lockName + " is missing: " + stops);
+          directoryOf(lockName) + " is missing: the tool takes its lock " + lockName +
+              " only there, where nobody who may not run the tool can take it first, and "
+              "without it stops at \"Error initializing CAN\". The package makes it at every "
+              "boot (sudo systemd-tmpfiles --create /usr/lib/tmpfiles.d/nodletflash.conf makes "
+              "it now); for a build of your own: sudo install -d -o root -g GROUP -m 3770 " +
+              directoryOf(lockName) + ", GROUP being the group of those who may run the tool");
+      return;
+    case ChannelLockObstacle::kUntrustedDirectory:
+      add(findings, Severity::kProblem,
+          directoryOf(lockName) + " (" + what +
+              ") may be written by accounts that may not run the tool, or is not root's, so "
+              "any of them could take or spoil the lock there: the tool does not take its lock "
+              "there and stops at \"Error initializing CAN\". Make it root's and the tool's "
+              "group's, writable by that group only, with the sticky bit: sudo chown "
+              "root:nodletflash " +
+              directoryOf(lockName) + " && sudo chmod 3770 " + directoryOf(lockName));
       return;
     case ChannelLockObstacle::kNone:
     case ChannelLockObstacle::kUnreadableLock:

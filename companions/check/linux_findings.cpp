@@ -51,6 +51,11 @@ std::string identifier(uint32_t id) {
   return (id & CAN_RTR_FLAG) != 0 ? out + " remote" : out;
 }
 
+// What the tool does with a configuration file it cannot trust.
+constexpr const char* kRefusesAll =
+    "a file that exists but does not count may have meant another bus, so the tool then takes "
+    "no interface at all, not even a PEAK adapter, and stops at \"Error initializing CAN\"";
+
 // Why a configuration file that exists does not name the interface, when it does not.
 void judgeConfig(const InterfaceConfig& config, const std::string& path,
                  std::vector<Finding>* findings) {
@@ -63,15 +68,17 @@ void judgeConfig(const InterfaceConfig& config, const std::string& path,
       return;
     case InterfaceConfigStatus::kNotTrusted:
     case InterfaceConfigStatus::kUnreadable:
-      add(findings, Severity::kWarning, "config",
-          path + " is ignored: " + config.reason +
+      add(findings, Severity::kProblem, "config",
+          path + " does not count: " + config.reason +
               ". The tool reads it only when it and every directory above it belong to root "
-              "and nobody else may write them");
+              "and nobody else may write them, and everyone who runs the tool may read it; " +
+              kRefusesAll);
       return;
     case InterfaceConfigStatus::kMalformed:
-      add(findings, Severity::kWarning, "config",
-          path + " is ignored: " + config.reason +
-              ". Its one setting is a line \"interface = NAME\"; '#' starts a comment");
+      add(findings, Severity::kProblem, "config",
+          path + " does not count: " + config.reason +
+              ". Its one setting is a line \"interface = NAME\"; '#' starts a comment; " +
+              kRefusesAll);
       return;
   }
 }
@@ -93,12 +100,17 @@ void judgeInterface(const InterfaceFacts& facts, std::vector<Finding>* findings)
     case CanInterfaceRule::kNone:
       break;
   }
+  if (facts.rule == CanInterfaceRule::kNone && !configAllowsFallback(facts.config.status)) {
+    add(findings, Severity::kProblem, "interface",
+        "the tool would use no interface: " + path +
+            " exists but does not count (see above), so it stops at \"Error initializing CAN\" "
+            "and touches no interface. Mend the file, or remove it to let the tool take the "
+            "first PEAK USB adapter");
+    return;
+  }
   if (facts.rule == CanInterfaceRule::kNone) {
-    bool ignored = facts.config.status == InterfaceConfigStatus::kNotTrusted ||
-                   facts.config.status == InterfaceConfigStatus::kUnreadable ||
-                   facts.config.status == InterfaceConfigStatus::kMalformed;
     std::string text = "the tool would use no interface: none has the peak_usb driver and " + path +
-                       (ignored ? " is ignored" : " names none") +
+                       " names none" +
                        ", so it stops at \"Error initializing CAN\" and touches no interface";
     if (facts.vendorDriver) {
       text +=
@@ -125,7 +137,10 @@ void judgeInterface(const InterfaceFacts& facts, std::vector<Finding>* findings)
   }
   add(findings, Severity::kOk, "interface", "the tool would use " + facts.name + " (" + why + ")");
   if (!facts.isCan) {
-    add(findings, Severity::kProblem, "interface", facts.name + " is not a CAN interface");
+    add(findings, Severity::kProblem, "interface",
+        facts.name +
+            " is not a CAN interface: the tool never stops or starts it, and stops at \"Error "
+            "initializing CAN\"");
     return;
   }
   if (facts.driver == "peak_usb") {

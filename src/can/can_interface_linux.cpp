@@ -27,6 +27,20 @@ std::string firstPeakUsbInterface(const std::string& sysfsNet) {
   return chosen;
 }
 
+bool configAllowsFallback(InterfaceConfigStatus status) {
+  switch (status) {
+    case InterfaceConfigStatus::kAbsent:
+    case InterfaceConfigStatus::kNothingNamed:
+      return true;
+    case InterfaceConfigStatus::kNamed:
+    case InterfaceConfigStatus::kNotTrusted:
+    case InterfaceConfigStatus::kUnreadable:
+    case InterfaceConfigStatus::kMalformed:
+      return false;
+  }
+  return false;
+}
+
 CanInterfaceChoice chooseCanInterface(const std::string& sysfsNet, const std::string& configPath,
                                       uid_t configOwner) {
   CanInterfaceChoice choice;
@@ -34,6 +48,11 @@ CanInterfaceChoice chooseCanInterface(const std::string& sysfsNet, const std::st
   if (choice.config.status == InterfaceConfigStatus::kNamed) {
     choice.name = choice.config.interfaceName;
     choice.rule = CanInterfaceRule::kConfigured;
+    return choice;
+  }
+  // A file that exists but does not count may have been meant to name another bus than the
+  // first PEAK adapter's: nothing is taken then, rather than a guess.
+  if (!configAllowsFallback(choice.config.status)) {
     return choice;
   }
   choice.name = firstPeakUsbInterface(sysfsNet);

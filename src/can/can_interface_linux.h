@@ -24,15 +24,21 @@ struct CanInterfaceChoice {
   InterfaceConfig config;
 };
 
-/// The interface named by the configuration file |configPath| when the file counts; otherwise,
-/// among the interfaces under |sysfsNet| (normally /sys/class/net) whose device driver is
-/// peak_usb, the one with the lowest interface index; otherwise none. Another interface is never
-/// taken: it may be some other program's bus. |configOwner| is readInterfaceConfig()'s |owner|.
+/// The interface named by the configuration file |configPath| when the file counts; none when
+/// the file exists but does not count (configAllowsFallback() is false: another owner, writable
+/// by others, unreadable, malformed); otherwise, among the interfaces under |sysfsNet| (normally
+/// /sys/class/net) whose device driver is peak_usb, the one with the lowest interface index;
+/// otherwise none. Another interface is never taken: it may be some other program's bus.
+/// |configOwner| is readInterfaceConfig()'s |owner|.
 CanInterfaceChoice chooseCanInterface(const std::string& sysfsNet, const std::string& configPath,
                                       uid_t configOwner = 0);
 
 /// The peak_usb interface with the lowest interface index under |sysfsNet|; empty when none.
 std::string firstPeakUsbInterface(const std::string& sysfsNet);
+
+/// Whether a configuration file found in |status| lets the tool fall back to the first PEAK USB
+/// interface: only when there is no file, or a file that counts and names nothing.
+bool configAllowsFallback(InterfaceConfigStatus status);
 
 /// A CAN controller's bit timing as the kernel keeps it (its struct can_bittiming).
 struct CanBitTiming {
@@ -49,6 +55,8 @@ struct CanBitTiming {
 /// What opening the channel finds the interface in.
 struct CanInterfaceState {
   bool up = false;
+  /// A CAN interface (the kernel's link type ARPHRD_CAN: a controller, vcan, vxcan, slcan).
+  bool can = false;
   /// A CAN controller with bit timing; a virtual interface (vcan) has none.
   bool controller = false;
   /// The controller's bit rate in bit/s; 0 when none is set (a controller fresh from its driver).

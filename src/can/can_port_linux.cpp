@@ -55,6 +55,11 @@ class SocketCanPort : public CanPort {
     if (!link_.read(interface_, &state)) {
       return kNoInterface;
     }
+    // A name in the configuration file that is no CAN interface (an Ethernet port, a typing
+    // error that names another link) is never stopped and started.
+    if (!state.can) {
+      return kNoInterface;
+    }
     unsigned index = if_nametoindex(interface_.c_str());
     if (index == 0) {
       return kNoInterface;

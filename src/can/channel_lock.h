@@ -14,11 +14,13 @@ enum class ChannelLockState {
 /// Why a lock is kUnusable, or what stands in its place.
 enum class ChannelLockObstacle {
   kNone,
-  kNotPlainFile,    // something other than a plain file has the lock's name
-  kUnopenable,      // a plain file this process may not open as the lock is opened
-  kNoDirectory,     // the directory the lock belongs in is missing
-  kCannotCreate,    // the file is missing and this process may not create it there
-  kUnreadableLock,  // the file exists but nothing could be learned of it
+  kNotPlainFile,        // something other than a plain file has the lock's name
+  kUnopenable,          // a plain file this process may not open as the lock is opened
+  kNoDirectory,         // the directory the lock belongs in is missing
+  kUntrustedDirectory,  // the directory is not root's, or accounts outside the tool's group
+                        // may write it (or its group may, without the sticky bit)
+  kCannotCreate,        // the file is missing and this process may not create it there
+  kUnreadableLock,      // the file exists but nothing could be learned of it
 };
 
 /// What a probe learnt. Owner and mode are those of what has the lock's name (meaningful when
@@ -38,9 +40,9 @@ struct ChannelLockProbe {
 inline constexpr const char* kChannelLockDirectory = "/run/nodletflash";
 
 /// The name of the lock for the channel this platform's adapter binding uses. On Linux: a file
-/// named after the interface in |directory| when that is a directory, else a name in the
-/// kernel's abstract socket namespace, "@nodletflash-NAME", which needs no file at all. On
-/// Windows: the name of a mutex for channel 0x51.
+/// named after the interface in |directory|; where that directory is missing, or may be written
+/// by accounts that may not run the tool, the lock cannot be taken and the tool does not run.
+/// On Windows: the name of a mutex for channel 0x51.
 std::string channelLockName(const std::string& interfaceName,
                             const std::string& directory = kChannelLockDirectory);
 

@@ -1,33 +1,31 @@
 // The channel lock on Linux: flock() on a file named after the interface in the package's lock
-// directory, or, where that directory is missing, a socket bound to a name in the kernel's
-// abstract namespace.
+// directory, /run/nodletflash. Without that directory there is no lock, and the tool does not
+// run.
 //
 // The directory belongs to root and the tool's group (mode 3770), so only those who may run the
 // tool can make, lock or spoil a file in it, and its sticky bit keeps a member from removing or
-// replacing a lock file another member's run made (and may hold). A lock file is created readable
-// by all, so that a run of another member can open it and lock it; flock() needs no write access.
-// It is never removed: removing a lock file while another process opens it would let two processes
-// lock two different files of the same name.
+// replacing a lock file another member's run made (and may hold). A directory that accounts
+// outside the tool's group may write, or that root does not own, is not used. A lock file is
+// created readable by all, so that a run of another member can open it and lock it; flock() needs
+// no write access. It is never removed: removing a lock file while another process opens it
+// would let two processes lock two different files of the same name. The kernel drops the lock
+// when the descriptor closes at exit, however the process ends.
 //
-// The abstract name needs no file system at all (a minimal initramfs or a container may have no
-// /run/lock), cannot be left behind, and belongs to one network namespace, as the interface
-// names do. Either lock goes with the process: the kernel drops it when the descriptor closes at
-// exit, however the process ends.
-#include <dirent.h>
+// Earlier releases fell back to a name in the kernel's abstract socket namespace where the
+// directory was missing. Any account may bind such a name, so any account could stop every run
+// by taking it first, and runs before and after the directory appeared took different locks. So
+// the directory is now the only lock: one lock for every run, which only those who may run the
+// tool can take.
 #include <fcntl.h>
 #include <sys/file.h>
-#include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
-#include <sys/un.h>
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -42,19 +40,46 @@ constexpr mode_t kLockFileMode = 0644;
 // Opened for reading only, never following a link, never blocking on a FIFO.
 constexpr int kLockOpenFlags = O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK;
 
-bool isAbstract(const std::string& name) {
-  return !name.empty() && name[0] == '@';
+std::string parentOf(const std::string& name) {
+  size_t slash = name.find_last_of('/');
+  if (slash == std::string::npos) {
+    return ".";
+  }
+  return slash == 0 ? "/" : name.substr(0, slash);
 }
 
-// Opens the lock file, creating it if it is missing. An existing file is opened without
-// O_CREAT: in a sticky directory the kernel may refuse O_CREAT on another user's file.
-int openLockFile(const std::string& name) {
+std::string baseOf(const std::string& name) {
+  size_t slash = name.find_last_of('/');
+  return slash == std::string::npos ? name : name.substr(slash + 1);
+}
+
+// Whether a directory described by |status| keeps the lock to those who may run the tool: root's
+// (or, for tests, this user's), writable by no other account, and where its group may write,
+// sticky, so that no member removes or replaces the lock file of another member's run.
+bool trustedDirectory(const struct stat& status) {
+  if (!S_ISDIR(status.st_mode)) {
+    return false;
+  }
+  if (status.st_uid != 0 && status.st_uid != geteuid()) {
+    return false;
+  }
+  if ((status.st_mode & S_IWOTH) != 0) {
+    return false;
+  }
+  return (status.st_mode & S_IWGRP) == 0 || (status.st_mode & S_ISVTX) != 0;
+}
+
+// Opens the lock file |base| in the directory |directory|, creating it if it is missing. An
+// existing file is opened without O_CREAT: in a sticky directory the kernel may refuse O_CREAT
+// on another user's file.
+int openLockFile(int directory, const std::string& base) {
   for (int attempt = 0; attempt < 2; ++attempt) {
-    int fd = open(name.c_str(), kLockOpenFlags);
+    int fd = openat(directory, base.c_str(), kLockOpenFlags);
     if (fd >= 0 || errno != ENOENT) {
       return fd;
     }
-    fd = open(name.c_str(), O_RDONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, kLockFileMode);
+    fd = openat(directory, base.c_str(), O_RDONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW,
+                kLockFileMode);
     if (fd >= 0) {
       // The umask may have taken the others' read permission away.
       fchmod(fd, kLockFileMode);
@@ -68,7 +93,19 @@ int openLockFile(const std::string& name) {
 }
 
 bool acquireFileLock(const std::string& name) {
-  int fd = openLockFile(name);
+  // The directory is judged through the descriptor the file is opened in: what is judged is
+  // where the lock is taken.
+  int directory = open(parentOf(name).c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC | O_NOFOLLOW);
+  if (directory < 0) {
+    return false;
+  }
+  struct stat where {};
+  if (fstat(directory, &where) != 0 || !trustedDirectory(where)) {
+    close(directory);
+    return false;
+  }
+  int fd = openLockFile(directory, baseOf(name));
+  close(directory);
   if (fd < 0) {
     return false;
   }
@@ -78,37 +115,6 @@ bool acquireFileLock(const std::string& name) {
     return false;
   }
   // The descriptor is deliberately kept open: it holds the lock until the process ends.
-  return true;
-}
-
-// The address of an abstract name: a NUL, then the name without its '@', no terminating NUL.
-socklen_t abstractAddress(const std::string& name, sockaddr_un* address) {
-  *address = sockaddr_un{};
-  address->sun_family = AF_UNIX;
-  size_t length = name.size() - 1;
-  if (length + 1 > sizeof(address->sun_path)) {
-    return 0;
-  }
-  std::memcpy(address->sun_path + 1, name.data() + 1, length);
-  return static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + 1 + length);
-}
-
-bool acquireAbstractLock(const std::string& name) {
-  sockaddr_un address;
-  socklen_t length = abstractAddress(name, &address);
-  int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  if (length == 0 || fd < 0) {
-    if (fd >= 0) {
-      close(fd);
-    }
-    return false;
-  }
-  // EADDRINUSE: another process has bound the name.
-  if (bind(fd, reinterpret_cast<sockaddr*>(&address), length) != 0) {
-    close(fd);
-    return false;
-  }
-  // Kept open, as the lock file is.
   return true;
 }
 
@@ -127,74 +133,6 @@ std::vector<std::string> wordsOf(const std::string& line) {
     words.push_back(word);
   }
   return words;
-}
-
-// The process that has a descriptor of the socket |inode|, among those this process may look
-// into; 0 when none is seen.
-int socketHolder(const std::string& inode) {
-  const std::string link = "socket:[" + inode + "]";
-  DIR* processes = opendir("/proc");
-  if (processes == nullptr) {
-    return 0;
-  }
-  int holder = 0;
-  while (holder == 0) {
-    dirent* process = readdir(processes);
-    if (process == nullptr) {
-      break;
-    }
-    int pid = processNumber(process->d_name);
-    if (pid <= 0 || pid == getpid()) {
-      continue;
-    }
-    std::string fdDirectory = std::string("/proc/") + process->d_name + "/fd";
-    DIR* fds = opendir(fdDirectory.c_str());
-    if (fds == nullptr) {
-      continue;
-    }
-    for (dirent* fd = readdir(fds); fd != nullptr && holder == 0; fd = readdir(fds)) {
-      char target[64];
-      std::string path = fdDirectory + "/" + fd->d_name;
-      ssize_t got = readlink(path.c_str(), target, sizeof(target) - 1);
-      if (got > 0 && link.compare(0, std::string::npos, target, static_cast<size_t>(got)) == 0) {
-        holder = pid;
-      }
-    }
-    closedir(fds);
-  }
-  closedir(processes);
-  return holder;
-}
-
-ChannelLockProbe probeAbstractLock(const std::string& name) {
-  ChannelLockProbe probe;
-  // Every bound socket is listed in /proc/net/unix as
-  //   Num: RefCount Protocol Flags Type St Inode Path
-  // with an abstract name written as '@' and the name.
-  std::ifstream sockets("/proc/net/unix");
-  if (!sockets) {
-    probe.error = errno;
-    return probe;
-  }
-  std::string line;
-  while (std::getline(sockets, line)) {
-    std::vector<std::string> words = wordsOf(line);
-    if (words.size() >= 8 && words[7] == name) {
-      probe.state = ChannelLockState::kHeld;
-      probe.holder = socketHolder(words[6]);
-      return probe;
-    }
-  }
-  probe.state = ChannelLockState::kFree;
-  return probe;
-}
-
-std::string parentOf(const std::string& name) {
-  size_t slash = name.find_last_of('/');
-  if (slash == std::string::npos) {
-    return ".";
-  }
-  return slash == 0 ? "/" : name.substr(0, slash);
 }
 
 // The process that holds a flock() on the file |status| describes, other than this one; 0 when
@@ -228,6 +166,23 @@ int fileLockHolder(const struct stat& status) {
 
 ChannelLockProbe probeFileLock(const std::string& name) {
   ChannelLockProbe probe;
+  // The directory first, as the tool judges it.
+  struct stat directory {};
+  std::string parent = parentOf(name);
+  if (lstat(parent.c_str(), &directory) != 0 || !S_ISDIR(directory.st_mode)) {
+    probe.error = errno;
+    probe.state = ChannelLockState::kUnusable;
+    probe.obstacle = ChannelLockObstacle::kNoDirectory;
+    return probe;
+  }
+  if (!trustedDirectory(directory)) {
+    probe.state = ChannelLockState::kUnusable;
+    probe.obstacle = ChannelLockObstacle::kUntrustedDirectory;
+    probe.haveFile = true;
+    probe.owner = directory.st_uid;
+    probe.mode = directory.st_mode;
+    return probe;
+  }
   struct stat status {};
   if (lstat(name.c_str(), &status) != 0) {
     probe.error = errno;
@@ -236,13 +191,6 @@ ChannelLockProbe probeFileLock(const std::string& name) {
       return probe;
     }
     // The tool would create it: it needs to write and search the directory.
-    struct stat directory {};
-    std::string parent = parentOf(name);
-    if (stat(parent.c_str(), &directory) != 0 || !S_ISDIR(directory.st_mode)) {
-      probe.state = ChannelLockState::kUnusable;
-      probe.obstacle = ChannelLockObstacle::kNoDirectory;
-      return probe;
-    }
     if (access(parent.c_str(), W_OK | X_OK) != 0) {
       probe.error = errno;
       probe.state = ChannelLockState::kUnusable;
@@ -286,18 +234,14 @@ ChannelLockProbe probeFileLock(const std::string& name) {
 }  // namespace
 
 std::string channelLockName(const std::string& interfaceName, const std::string& directory) {
-  struct stat status {};
-  if (stat(directory.c_str(), &status) == 0 && S_ISDIR(status.st_mode)) {
-    return directory + "/" + interfaceName + ".lock";
-  }
-  return "@nodletflash-" + interfaceName;
+  return directory + "/" + interfaceName + ".lock";
 }
 
 bool acquireChannelLock(const std::string& name) {
   if (holdsChannelLock(name)) {
     return true;
   }
-  if (!(isAbstract(name) ? acquireAbstractLock(name) : acquireFileLock(name))) {
+  if (!acquireFileLock(name)) {
     return false;
   }
   noteChannelLockHeld(name);
@@ -310,5 +254,5 @@ ChannelLockProbe probeChannelLock(const std::string& name) {
     probe.state = ChannelLockState::kFree;
     return probe;
   }
-  return isAbstract(name) ? probeAbstractLock(name) : probeFileLock(name);
+  return probeFileLock(name);
 }

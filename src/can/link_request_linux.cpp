@@ -6,6 +6,7 @@
 #include <linux/if_link.h>
 #include <linux/rtnetlink.h>
 #include <net/if.h>
+#include <net/if_arp.h>
 
 #include <cstring>
 
@@ -121,6 +122,7 @@ void readLink(const nlmsghdr* message, CanInterfaceState* state) {
   *state = CanInterfaceState();
   const auto* link = static_cast<const ifinfomsg*>(NLMSG_DATA(message));
   state->up = (link->ifi_flags & IFF_UP) != 0;
+  state->can = link->ifi_type == ARPHRD_CAN;
   const rtattr* attributes[IFLA_MAX + 1];
   indexAttributes(IFLA_RTA(link), IFLA_PAYLOAD(message), attributes, IFLA_MAX + 1);
   const rtattr* linkInfo = attributes[IFLA_LINKINFO];

@@ -110,24 +110,33 @@ TEST_F(FakeSystem, TheConfigurationFileNamesTheInterfaceOnlyWhenItCounts) {
   EXPECT_TRUE(has(findings, Severity::kWarning, "virtual interface"));
   EXPECT_FALSE(has(findings, Severity::kProblem, ""));
 
-  // Writable by its group: ignored, and said why; a peak_usb interface is taken instead.
+  // Writable by its group: it does not count, and nothing is taken in its place, not even
+  // a peak_usb interface: the file may have meant another bus.
   fs::permissions(roots_.config, fs::perms(0664));
   addInterface("can1", 5, "peak_usb", true);
   facts = readInterfaceFacts(roots_);
-  EXPECT_EQ(facts.name, "can1");
+  EXPECT_EQ(facts.rule, CanInterfaceRule::kNone);
+  EXPECT_EQ(facts.name, "");
   findings = judged(facts);
-  EXPECT_TRUE(has(findings, Severity::kWarning, "/etc/nodletflash.conf is ignored: "));
-  EXPECT_TRUE(has(findings, Severity::kWarning, "writable by its group"));
-  EXPECT_TRUE(has(findings, Severity::kOk, "would use can1 (the peak_usb interface"));
+  EXPECT_TRUE(has(findings, Severity::kProblem, "/etc/nodletflash.conf does not count: "));
+  EXPECT_TRUE(has(findings, Severity::kProblem, "writable by its group"));
+  EXPECT_TRUE(has(findings, Severity::kProblem, "not even a PEAK adapter"));
+  EXPECT_TRUE(has(findings, Severity::kProblem,
+                  "the tool would use no interface: /etc/nodletflash.conf exists but does not "
+                  "count"));
 
-  // Counts, but does not say "interface = NAME"; with no peak_usb interface nothing is taken.
+  // Counts, but does not say "interface = NAME": the same.
   fs::permissions(roots_.config, fs::perms(0644));
   write(roots_.config, "can0\n");
-  fs::remove_all(roots_.sys + "/class/net/can1");
   findings = judged(readInterfaceFacts(roots_));
-  EXPECT_TRUE(has(findings, Severity::kWarning, "Its one setting is a line"));
-  EXPECT_TRUE(has(findings, Severity::kProblem,
-                  "none has the peak_usb driver and /etc/nodletflash.conf is ignored, so"));
+  EXPECT_TRUE(has(findings, Severity::kProblem, "Its one setting is a line"));
+  EXPECT_TRUE(has(findings, Severity::kProblem, "exists but does not count"));
+
+  // Only comments: it counts and names nothing, so the peak_usb interface is taken.
+  write(roots_.config, "# nothing yet\n");
+  facts = readInterfaceFacts(roots_);
+  EXPECT_EQ(facts.name, "can1");
+  EXPECT_TRUE(has(judged(facts), Severity::kOk, "would use can1 (the peak_usb interface"));
 }
 
 TEST_F(FakeSystem, VendorDriverInsteadOfTheKernels) {
@@ -337,12 +346,20 @@ TEST(LinuxFindingsTest, ChannelLock) {
     EXPECT_TRUE(has(judge(probe), Severity::kProblem, name + " is " + kind)) << kind;
   }
 
-  std::vector<Finding> abstract;
+  // Without its directory, or in one others may write, there is no lock: the tool stops.
   probe = ChannelLockProbe{};
-  probe.state = ChannelLockState::kFree;
-  judgeChannelLock("can0", "@nodletflash-can0", probe, "", "", &abstract);
-  EXPECT_TRUE(
-      has(abstract, Severity::kOk, "abstract socket namespace: /run/nodletflash is missing"));
+  probe.state = ChannelLockState::kUnusable;
+  probe.obstacle = ChannelLockObstacle::kNoDirectory;
+  EXPECT_TRUE(has(judge(probe), Severity::kProblem,
+                  "/run/nodletflash is missing: the tool takes its lock " + name + " only there"));
+  probe.obstacle = ChannelLockObstacle::kUntrustedDirectory;
+  probe.haveFile = true;
+  probe.mode = 0041777;
+  findings = judge(probe);
+  EXPECT_TRUE(has(findings, Severity::kProblem,
+                  "/run/nodletflash (a directory, mode 1777, owner mallory) may be written by "
+                  "accounts that may not run the tool"));
+  EXPECT_TRUE(has(findings, Severity::kProblem, "sudo chmod 3770 /run/nodletflash"));
 }
 
 TEST(LinuxFindingsTest, BusTraffic) {

@@ -9,6 +9,7 @@
 #include <thread>
 
 #include "guide_runner.h"
+#include "module_outcome.h"
 
 namespace {
 
@@ -79,6 +80,56 @@ TEST(GuideProcesses, OneStopEndsAToolThatClosedItsOutputAndRunsOn) {
   in >> child;
   ASSERT_GT(child, 0);
   EXPECT_EQ(kill(child, 0), -1) << "the stand-in outlived the guide";
+}
+
+// The tool puts the interface back when it is interrupted; a second Ctrl-C must not kill it
+// in the middle of that.
+TEST(GuideProcesses, ASecondStopLeavesTheToolItsGraceToPutTheInterfaceBack) {
+  ScratchDir dir;
+  std::string hand = writeScript(dir.path, "nodletflash-sim",
+                                 "echo 'Loading firmware file...'\n"
+                                 "trap 'trap \"\" INT; kill $idle; sleep 2; touch \"" +
+                                     dir.path +
+                                     "/restored\"; exit 130' INT\n"
+                                     "sleep 60 >/dev/null 2>&1 &\nidle=$!\nwait $idle\n");
+  int sent = 0;
+  GuideRun run = runGuideWatching(
+      {"--rehearse", "--sim=" + hand, "--no-log", "12", kTiny},
+      [&](const std::string& output, pid_t guide) {
+        if (sent == 0 && output.find("Loading firmware file...") != std::string::npos) {
+          kill(guide, SIGINT);
+          std::this_thread::sleep_for(std::chrono::milliseconds(500));
+          kill(guide, SIGINT);
+          sent = 2;
+        }
+      });
+  ASSERT_EQ(sent, 2);
+  EXPECT_EQ(run.status, 130) << run.output;
+  EXPECT_TRUE(exists(dir.path + "/restored")) << run.output;
+  EXPECT_NE(run.output.find("waiting up to 20 s"), std::string::npos) << run.output;
+  EXPECT_EQ(run.output.find("was killed"), std::string::npos) << run.output;
+}
+
+// Past the grace the tool is killed, and the person is told what that may have left.
+TEST(GuideProcesses, AKillAfterTheGraceSaysHowToCheckTheInterface) {
+  ModuleInfo module;
+  module.nodeText = "12";
+  module.node = 12;
+  ModuleOutcome outcome;
+  outcome.result = Result::kInterrupted;
+  outcome.stage = Stage::kPowerCycle;
+  outcome.killed = true;
+  outcome.interfaceName = "can0";
+  std::string words = outcomeMeaning(module, outcome);
+  EXPECT_NE(words.find("did not end within 20 s of the interruption and was killed"),
+            std::string::npos)
+      << words;
+  EXPECT_NE(words.find("can0 may be left down or at another bit rate"), std::string::npos) << words;
+  EXPECT_NE(words.find("ip -details link show can0"), std::string::npos) << words;
+  outcome.interfaceName.clear();
+  words = outcomeMeaning(module, outcome);
+  EXPECT_EQ(words.find("ip -details"), std::string::npos) << words;
+  EXPECT_NE(words.find("was killed"), std::string::npos) << words;
 }
 
 TEST(GuideProcesses, TheLogIsNotOpenInTheChild) {

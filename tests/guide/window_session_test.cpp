@@ -101,10 +101,15 @@ TEST_F(WindowSessionTest, APageIsToldOnlyWhatItHasNotSeen) {
   nlohmann::ordered_json again = session.read(first["next"], first["version"], "a", 1, &anything);
   EXPECT_FALSE(anything);
   EXPECT_TRUE(again["entries"].empty());
+  // A refused request wakes no page: it is counted, and told with the next change.
+  int woken = 0;
+  session.onChange([&woken] { ++woken; });
   session.refused("no token");
   nlohmann::ordered_json counted = session.read(first["next"], first["version"], "a", 2, &anything);
-  EXPECT_TRUE(anything);
+  EXPECT_FALSE(anything);
+  EXPECT_EQ(woken, 0);
   EXPECT_EQ(counted["state"]["refused_requests"], 1);
+  session.onChange(nullptr);
   EXPECT_EQ(session.takeRefusalNote(),
             "window: 1 request refused (no token), 1 since the window opened");
   EXPECT_EQ(session.takeRefusalNote(), "");

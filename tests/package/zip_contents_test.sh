@@ -53,9 +53,10 @@ for p in "${programs[@]}"; do
   # Only Windows' own DLLs: no MinGW runtime next to the program is needed.
   while read -r dll; do
     case ${dll,,} in
-      # bcrypt.dll (the window's token) and mswsock.dll (its sockets) come with Windows too.
+      # bcrypt.dll (the window's token), mswsock.dll (its sockets) and iphlpapi.dll (the TCP
+      # table that names who connects) come with Windows too.
       kernel32.dll | msvcrt.dll | advapi32.dll | user32.dll | ws2_32.dll | shell32.dll | ole32.dll | \
-        bcrypt.dll | mswsock.dll | api-ms-win-*) ;;
+        bcrypt.dll | mswsock.dll | iphlpapi.dll | api-ms-win-*) ;;
       *) fail "$p.exe needs $dll" ;;
     esac
   done < <(x86_64-w64-mingw32-objdump -p "$exe" | sed -n 's/^\s*DLL Name: //p')

@@ -6,6 +6,13 @@ name_can0() {
     printf '# the hand'"'"'s adapter\ninterface = can0\n' >/etc/nodletflash.conf
     chmod 0644 /etc/nodletflash.conf
 }
+# lock_directory: the tool's lock directory as root's alone (setup_accounts gives it to the
+# package's group); the tool takes no lock, and so does not run, without it.
+lock_directory() {
+    mkdir -p /run/nodletflash
+    chown 0:0 /run/nodletflash
+    chmod 0755 /run/nodletflash
+}
 pass() { echo "ok - $*"; }
 fail() { echo "not ok - $*"; status=1; }
 
@@ -135,4 +142,21 @@ access_cases() {
     has fifo '^problem lock: /run/nodletflash/can0.lock is a FIFO, mode 0644, owner (root|uid 0), not a lock file'
     tool_refused fifo "$(member_of $alice)" /mnt/suid/nodletflash
     rm /run/nodletflash/can0.lock
+
+    # A lock directory every account may write: a stranger could take the lock first, so the
+    # tool takes none there.
+    chmod 1777 /run/nodletflash
+    run_as open-directory $(member_of $alice) $installed
+    expect_status open-directory 1
+    has open-directory '^problem lock: /run/nodletflash \(a directory, mode 1777, owner (root|uid 0)\) may be written by accounts that may not run the tool'
+    tool_refused open-directory "$(member_of $alice)" /mnt/suid/nodletflash
+    chmod 3770 /run/nodletflash
+
+    # None at all: no lock, no run, whatever the account.
+    mv /run/nodletflash /run/nodletflash.away
+    run_as no-directory $(member_of $alice) $installed
+    expect_status no-directory 1
+    has no-directory '^problem lock: /run/nodletflash is missing: the tool takes its lock /run/nodletflash/can0.lock only there'
+    tool_refused no-directory "$(member_of $alice)" /mnt/suid/nodletflash
+    mv /run/nodletflash.away /run/nodletflash
 }

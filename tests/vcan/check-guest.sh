@@ -12,13 +12,14 @@ expect_status unnamed 1
 has unnamed '^problem interface: the tool would use no interface: none has the peak_usb driver and /etc/nodletflash.conf names none'
 
 name_can0
+lock_directory
 run quiet $args
 expect_status quiet 0
 has quiet '^ok interface: the tool would use can0 \(named in /etc/nodletflash.conf\)$'
 has quiet '^warning driver: can0 is a virtual interface'
 has quiet '^ok interface: can0 is up \(a virtual interface'
 has quiet '^ok privileges: running as root'
-has quiet '^ok lock: no other run holds can0 \(@nodletflash-can0, a name in the kernel.s abstract socket namespace: /run/nodletflash is missing\)$'
+has quiet '^ok lock: no other run holds can0 \(/run/nodletflash/can0.lock\)$'
 has quiet '^ok bus: no frames in 500 ms$'
 lacks quiet '^problem'
 

@@ -11,6 +11,7 @@ set_can() {
 
 tool=/vcan/nodletflash-static
 args="--tool=$tool --listen-ms=500 12 firmware.hex"
+lock_directory
 
 # can0 is no PEAK adapter: unnamed, the tool leaves it alone.
 run unnamed $args
@@ -23,8 +24,8 @@ name_can0
 chmod 0666 /etc/nodletflash.conf
 run writable $args
 expect_status writable 1
-has writable '^warning config: /etc/nodletflash.conf is ignored: /etc/nodletflash.conf is writable by every account\.'
-has writable '^problem interface: the tool would use no interface'
+has writable '^problem config: /etc/nodletflash.conf does not count: /etc/nodletflash.conf is writable by every account\.'
+has writable '^problem interface: the tool would use no interface: /etc/nodletflash.conf exists but does not count'
 chmod 0644 /etc/nodletflash.conf
 
 # As the driver left it: down, no bit rate.

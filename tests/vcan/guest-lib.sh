@@ -23,6 +23,15 @@ name_interface() {
 }
 name_interface can0
 
+# lock_directory: /run/nodletflash as the package makes it, with nobody's group (65534) as the
+# tool's group; without it the tool takes no lock and does not run.
+lock_directory() {
+    mkdir -p /run/nodletflash
+    chown 0:65534 /run/nodletflash
+    chmod 3770 /run/nodletflash
+}
+lock_directory
+
 # unprivileged_tool: from now on the tool runs as nobody, from a root-owned copy that holds
 # cap_net_admin and cap_sys_nice as the package grants them.
 unprivileged_tool() {

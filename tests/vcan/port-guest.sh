@@ -4,6 +4,8 @@
 status=0
 # can0 here is no PEAK adapter: the binding takes it only when the configuration names it.
 printf 'interface = can0\n' >/etc/nodletflash.conf
+# Nor does it take a lock, and so open, without its lock directory.
+mkdir -p /run/nodletflash
 is_up() { ip link show can0 | head -n1 | grep -q '[<,]UP[,>]'; }
 
 ./vcan-port-check --measure || status=1

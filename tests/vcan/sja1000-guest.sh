@@ -10,7 +10,13 @@
 #   second        a second run, for node 13, is started
 #   noconf        can0 up at 1 Mbit/s and no configuration file: refused, can0 untouched
 #   conf-owner    a configuration file owned by nobody,
-#   conf-mode     and one that every account may write: ignored, so refused as noconf
+#   conf-mode     one that every account may write,
+#   conf-twice    and one that names two interfaces: none of them counts, and with can1 shown
+#                 to the tool as a PEAK USB adapter (the fallback without a file) the run is
+#                 refused all the same, touching neither can0 nor can1
+#   conf-notcan   a configuration file that names lo, no CAN interface: refused, lo untouched
+#   lock-none     no /run/nodletflash: no lock, refused, can0 untouched
+#   lock-open     /run/nodletflash writable by every account: the same
 #   nlcb          NLCB=debug NLDBG=4 in the environment: a download of tiny.hex as any other
 #   silent        a node that never answers
 #   sigN          SIGINT, SIGTERM, SIGUSR1 or SIGALRM at a random moment of the handshake, or
@@ -117,13 +123,33 @@ image=$small
 set_can can0 1000000 up
 rm /etc/nodletflash.conf
 refused noconf
+# From here the tool's look at /sys/class/net shows can1, the hand's interface, as a PEAK USB
+# adapter: where a file does not count, the tool must not fall back to it.
+mkdir -p /tmp/peaknet/can1/device
+ln -s /sys/bus/usb/drivers/peak_usb /tmp/peaknet/can1/device/driver
+cat /sys/class/net/can1/ifindex >/tmp/peaknet/can1/ifindex
+mount -o bind /tmp/peaknet /sys/class/net || { echo "cannot show can1 as a PEAK adapter"; exit 1; }
+basename "$(readlink /sys/class/net/can1/device/driver)" >"$out/peak-shown"
 name_interface can0
 chown 65534:65534 /etc/nodletflash.conf
 refused conf-owner
 name_interface can0
 chmod 0666 /etc/nodletflash.conf
 refused conf-mode
+printf 'interface = can0\ninterface = can1\n' >/etc/nodletflash.conf
+refused conf-twice
+umount /sys/class/net
+name_interface lo
+refused conf-notcan
 name_interface can0
+
+# --- no lock directory, or one every account may write: no lock, no run ----------------------------
+mv /run/nodletflash /run/nodletflash.away
+refused lock-none
+mv /run/nodletflash.away /run/nodletflash
+chmod 1777 /run/nodletflash
+refused lock-open
+lock_directory
 
 # --- the environment changes nothing ----------------------------------------------------------
 image=$small

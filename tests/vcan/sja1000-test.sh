@@ -95,7 +95,7 @@ expect "second: ended while the first was downloading" \
 untouched second
 
 # --- no interface is the hand's: no file, or one that does not count -----------------------------
-for name in noconf conf-owner conf-mode; do
+for name in noconf conf-owner conf-mode conf-twice conf-notcan lock-none lock-open; do
     same_stdout "$name" "$expected/refused"
     expect "$name: status" "$(cat "$files/$name.status")" 1
     can0 "$name" "up 1000000" "up 1000000"
@@ -103,6 +103,15 @@ for name in noconf conf-owner conf-mode; do
     untouched "$name"
     expect "$name: frames the node saw" "$(frames_seen "$name")" 0
 done
+# Where can1 was shown as a PEAK adapter, and where lo was named: neither was touched.
+expect "can1's driver as the tool saw it in the runs with a file that does not count" \
+    "$(cat "$files/peak-shown")" peak_usb
+for name in conf-owner conf-mode conf-twice; do
+    expect "$name: link changes of can1 (shown as a PEAK adapter) during the run" \
+        "$(sed '/^@@after$/q' "$files/$name.monitor" | grep -c 'can1' || true)" 0
+done
+expect "conf-notcan: link changes of lo during the run" \
+    "$(sed '/^@@after$/q' "$files/conf-notcan.monitor" | grep -c ': lo:' || true)" 0
 
 # --- the environment changes nothing ----------------------------------------------------------
 same_stdout nlcb "$expected/fresh"

@@ -11,6 +11,8 @@ import { chromium } from 'playwright-core';
 
 export const examples = process.env.EXAMPLES_DIR;
 const guidePath = process.env.GUIDE_PATH;
+// The guide's program, and the virtual hand's beside it, as the build tree has them.
+export const guideProgram = guidePath;
 const runner = process.env.GUIDE_RUNNER || '';
 
 // The guide with |args|, in a scratch directory with copies of the examples; resolves once it
@@ -24,8 +26,10 @@ export async function startGuide(args, options = {}) {
     fs.writeFileSync(path.join(work, name), text);
   }
   const command = runner ? [runner, guidePath] : [guidePath];
-  const child = spawn(command[0], [...command.slice(1), '--window', '--no-browser', ...args],
-    { cwd: work, stdio: ['ignore', 'pipe', 'pipe'] });
+  // options.browser: the guide opens the page itself (with options.env's PATH, a stand-in).
+  const browser = options.browser ? [] : ['--no-browser'];
+  const child = spawn(command[0], [...command.slice(1), '--window', ...browser, ...args],
+    { cwd: work, stdio: ['ignore', 'pipe', 'pipe'], env: { ...process.env, ...(options.env || {}) } });
   let stdout = '';
   let stderr = '';
   const exited = new Promise((resolve) => child.on('exit', (code, signal) => resolve({ code, signal })));

@@ -55,3 +55,26 @@ test('one page drives; another only watches and cannot act', async () => {
   assert.equal(acted.status, 409);
   assert.equal((await events(guide)).entries.length, 0);
 });
+
+test('a refused request wakes no page; a body comes only with an upload', async () => {
+  const reader = { ...own(), 'X-Window-Token': guide.token, 'X-Window-Page': 'test-reader' };
+  const run = await events(guide);
+  const asked = Date.now();
+  const waiting = request(guide.port, { target: `/events?after=${run.next}&version=${run.version}`, headers: reader });
+  for (let i = 0; i < 20; i++) {
+    assert.equal((await request(guide.port, { target: '/events', headers: { ...own(), 'X-Window-Token': 'wrong' } })).status, 403);
+  }
+  const answer = await waiting;
+  assert.equal(answer.status, 200);
+  // Only the long poll's own end, about 4 s on, answered it: nothing the refusals did.
+  assert.ok(Date.now() - asked >= 3000, `answered after ${Date.now() - asked} ms`);
+  assert.equal(JSON.parse(answer.body).state.refused_requests, run.state.refused_requests + 20);
+
+  for (const one of [{ target: '/', headers: own() },
+    { target: '/events?after=0&version=0', headers: reader },
+    { method: 'POST', target: '/leave', headers: reader }]) {
+    const bodied = await request(guide.port,
+      { ...one, headers: { ...one.headers, 'Content-Length': '1000' }, body: 'x'.repeat(1000) });
+    assert.equal(bodied.status, 400, `${one.method || 'GET'} ${one.target}`);
+  }
+});

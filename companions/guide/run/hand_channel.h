@@ -38,3 +38,7 @@ class HandChannel {
  private:
   std::unique_ptr<HandChannelState> state_;
 };
+
+/// The network interface the tool opens on this computer, named after a kill that may have kept
+/// the tool from putting it back; empty where there is none (Windows, no interface chosen).
+std::string toolsInterfaceName();

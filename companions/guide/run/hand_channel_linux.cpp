@@ -189,3 +189,7 @@ void HandChannel::close() {
   closeFd(&state_->busFd);
   state_->pending.clear();
 }
+
+std::string toolsInterfaceName() {
+  return chooseCanInterface("/sys/class/net", kInterfaceConfigPath).name;
+}

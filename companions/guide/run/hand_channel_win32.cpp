@@ -19,3 +19,7 @@ void HandChannel::drain(PowerCycleWatch* /*watch*/, double /*now*/) {}
 void HandChannel::stopListening() {}
 
 void HandChannel::close() {}
+
+std::string toolsInterfaceName() {
+  return {};
+}

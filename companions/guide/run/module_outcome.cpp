@@ -83,6 +83,24 @@ std::string touchedWords(Touched touched) {
   return "";
 }
 
+// What a kill after the grace may have left behind.
+std::string killedWords(const ModuleOutcome& outcome) {
+  if (!outcome.killed) {
+    return "";
+  }
+  std::string words = "The tool did not end within " +
+                      std::to_string(static_cast<int>(kInterruptGraceSeconds)) +
+                      " s of the interruption and was killed";
+  if (outcome.interfaceName.empty()) {
+    return words + ". ";
+  }
+  const std::string& name = outcome.interfaceName;
+  return words + ", which may have kept it from putting the interface back: " + name +
+         " may be left down or at another bit rate. Check it with: ip -details link show " + name +
+         " (\"UP\" in its flags, \"bitrate\" on its can line); sudo ip link set " + name +
+         " up brings it back up. ";
+}
+
 }  // namespace
 
 std::string outcomeMeaning(const ModuleInfo& module, const ModuleOutcome& outcome) {
@@ -123,18 +141,23 @@ std::string outcomeMeaning(const ModuleInfo& module, const ModuleOutcome& outcom
              "was not touched.";
     case Result::kNotStarted:
       return "Not started: " + outcome.reason + ". The module was not touched.";
-    case Result::kInterrupted:
+    case Result::kInterrupted: {
+      std::string killed = killedWords(outcome);
       if (outcome.stage < Stage::kDownload) {
-        return "Interrupted before the download began: the module was not changed. Switch the "
+        return killed +
+               "Interrupted before the download began: the module was not changed. Switch the "
                "hand off and on before you start again.";
       }
       if (outcome.touched == Touched::kFully) {
-        return "Interrupted after every character was sent. Switch the hand off and on; if the "
+        return killed +
+               "Interrupted after every character was sent. Switch the hand off and on; if the "
                "module does not work, flash it again.";
       }
-      return "Interrupted during the download: the module may hold part of the new firmware and "
+      return killed +
+             "Interrupted during the download: the module may hold part of the new firmware and "
              "may not work until it is flashed completely. Switch the hand off and on, and "
              "flash this module again with the same file.";
+    }
     case Result::kSkipped:
       return "Not flashed: " +
              (outcome.reason.empty() ? std::string("an earlier module did not complete")

@@ -55,7 +55,21 @@ struct ModuleOutcome {
   bool toolGaveError = false;             // the tool printed an ERROR line
   std::vector<std::string> overridden;    // the problems --force overrode
   std::vector<std::string> fileProblems;  // kRefused: the problems of the file or node
+  bool killed = false;        // kInterrupted: the tool did not end within its grace and was killed
+  std::string interfaceName;  // then: the interface it may have left changed; empty when none
 };
+
+/// How long an interrupted tool is given to end before it is killed: on Linux long enough for the
+/// tool to put the interface back as it found it (its stop, bit timing and start, each of which a
+/// stalled USB adapter may take seconds over), even when the interruption finds it in the middle
+/// of such a change. On Windows the tool has no interface to put back (the adapter's channel
+/// closes with the process), and Wine passes no Ctrl-Break on, so the tool is ended sooner. A
+/// second Ctrl-C does not shorten it.
+#ifdef _WIN32
+inline constexpr double kInterruptGraceSeconds = 5.0;
+#else
+inline constexpr double kInterruptGraceSeconds = 20.0;
+#endif
 
 /// The word for |stage| and |result| in the JSON feed and the log.
 const char* stageName(Stage stage);

@@ -13,8 +13,6 @@ namespace {
 
 // How often the outputs hear that time passes while the tool says nothing.
 constexpr int kTickMs = 100;
-// How long an interrupted tool is given to end before it is ended.
-constexpr double kInterruptGrace = 5.0;
 
 // Follows the tool's messages to tell how far its run got.
 Stage advance(Stage stage, const ToolMessage& message) {
@@ -295,16 +293,13 @@ ModuleOutcome runModule(const ModuleInfo& module, const PreflightResult& fileChe
         interruptedAt = now;
         observer->interrupting(module, outcome.stage, now);
         child.interrupt();
-      } else if (!killed) {
-        // Asked twice: the person does not want to wait.
-        child.kill();
-        killed = true;
       }
+      // Asked again: the tool is still putting the interface back, and keeps its grace.
     } else {
       ProgressFigures current = progress.at(now);
       observer->tick(module, outcome.stage, haveProgress ? &current : nullptr, now);
     }
-    if (interrupted && !killed && now - interruptedAt > kInterruptGrace) {
+    if (interrupted && !killed && now - interruptedAt > kInterruptGraceSeconds) {
       child.kill();
       killed = true;
     }
@@ -316,6 +311,10 @@ ModuleOutcome runModule(const ModuleInfo& module, const PreflightResult& fileChe
   outcome.status = child.finish();
   outcome.haveStatus = true;
   outcome.touched = touchedBy(outcome.stage, sent, total);
+  if (killed) {
+    outcome.killed = true;
+    outcome.interfaceName = settings.rehearse ? std::string() : toolsInterfaceName();
+  }
   if (interrupted) {
     return end(Result::kInterrupted);
   }

@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <cstdio>
+#include <vector>
 
 #include "interruption.h"
 #include "subprocess.h"
@@ -178,12 +179,30 @@ bool Subprocess::start(const std::vector<std::string>& argv, std::string* error)
   SECURITY_ATTRIBUTES inherit{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
   HANDLE childIn = CreateFileA("NUL", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit,
                                OPEN_EXISTING, 0, nullptr);
-  STARTUPINFOA startup{};
-  startup.cb = sizeof(startup);
-  startup.dwFlags = STARTF_USESTDHANDLES;
-  startup.hStdInput = childIn;
-  startup.hStdOutput = childOut;
-  startup.hStdError = childErr;
+  STARTUPINFOEXA startup{};
+  startup.StartupInfo.cb = sizeof(startup);
+  startup.StartupInfo.dwFlags = STARTF_USESTDHANDLES;
+  startup.StartupInfo.hStdInput = childIn;
+  startup.StartupInfo.hStdOutput = childOut;
+  startup.StartupInfo.hStdError = childErr;
+
+  // These three handles alone reach the tool: no other handle of the guide's that happens to be
+  // inheritable (a socket of the window's is, until it is marked) goes with them.
+  HANDLE inherited[3];
+  DWORD count = 0;
+  for (HANDLE handle : {childIn, childOut, childErr}) {
+    if (handle != INVALID_HANDLE_VALUE) {
+      inherited[count++] = handle;
+    }
+  }
+  SIZE_T size = 0;
+  InitializeProcThreadAttributeList(nullptr, 1, 0, &size);
+  std::vector<unsigned char> list(size > 0 ? size : 1);
+  auto* attributes = reinterpret_cast<LPPROC_THREAD_ATTRIBUTE_LIST>(list.data());
+  bool listed = size > 0 && InitializeProcThreadAttributeList(attributes, 1, 0, &size) != FALSE;
+  bool restricted = listed && UpdateProcThreadAttribute(
+                                  attributes, 0, PROC_THREAD_ATTRIBUTE_HANDLE_LIST, inherited,
+                                  count * sizeof(HANDLE), nullptr, nullptr) != FALSE;
 
   std::string command;
   for (const std::string& arg : argv) {
@@ -191,9 +210,24 @@ bool Subprocess::start(const std::vector<std::string>& argv, std::string* error)
   }
   // A process group of its own: the console's Ctrl-C reaches the guide, which passes it on.
   // Started suspended, so that it is in its job before it can start anything.
-  BOOL created = CreateProcessA(argv[0].c_str(), command.data(), nullptr, nullptr, TRUE,
-                                CREATE_NEW_PROCESS_GROUP | CREATE_SUSPENDED, nullptr, nullptr,
-                                &startup, &state_->process);
+  DWORD flags = CREATE_NEW_PROCESS_GROUP | CREATE_SUSPENDED;
+  if (restricted) {
+    startup.lpAttributeList = attributes;
+    flags |= EXTENDED_STARTUPINFO_PRESENT;
+  }
+  BOOL created = CreateProcessA(argv[0].c_str(), command.data(), nullptr, nullptr, TRUE, flags,
+                                nullptr, nullptr, &startup.StartupInfo, &state_->process);
+  if (created == FALSE && restricted) {
+    // A system that does not take the list: every inheritable handle goes, and the window's
+    // sockets are marked not inheritable as they are made.
+    startup.StartupInfo.cb = sizeof(startup.StartupInfo);
+    created = CreateProcessA(argv[0].c_str(), command.data(), nullptr, nullptr, TRUE,
+                             CREATE_NEW_PROCESS_GROUP | CREATE_SUSPENDED, nullptr, nullptr,
+                             &startup.StartupInfo, &state_->process);
+  }
+  if (listed) {
+    DeleteProcThreadAttributeList(attributes);
+  }
   if (created == FALSE) {
     *error = lastErrorText();
   }

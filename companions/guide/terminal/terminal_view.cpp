@@ -355,8 +355,11 @@ void TerminalView::tick(const ModuleInfo& /*module*/, Stage /*stage*/,
 
 void TerminalView::interrupting(const ModuleInfo& /*module*/, Stage /*stage*/, double /*seconds*/) {
   printer_->keepLive();
-  printer_->print(
-      printer_->paint("Stopping: passing the interruption on to the tool...", Colour::kYellow));
+  printer_->print(printer_->paint(
+      "Stopping: passing the interruption on to the tool, which leaves the adapter as it found "
+      "it before it ends; waiting up to " +
+          std::to_string(static_cast<int>(kInterruptGraceSeconds)) + " s...",
+      Colour::kYellow));
 }
 
 void TerminalView::moduleEnds(const ModuleInfo& module, const ModuleOutcome& outcome,

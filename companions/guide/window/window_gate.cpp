@@ -84,6 +84,10 @@ Refusal WindowGate::admit(const WindowRequest& request) const {
   return Refusal::kAdmitted;
 }
 
+bool WindowGate::showsToken(const WindowRequest& request) const {
+  return sameToken(request.token, token);
+}
+
 const char* refusalName(Refusal refusal) {
   switch (refusal) {
     case Refusal::kAdmitted:

@@ -31,6 +31,9 @@ struct WindowGate {
   /// The rule for |request|: the page's own files need only the right Host; reading the
   /// run needs the token; an action needs the token, POST and our own Origin.
   Refusal admit(const WindowRequest& request) const;
+
+  /// Whether |request| carries this run's token, whatever it asks for.
+  bool showsToken(const WindowRequest& request) const;
 };
 
 /// True for the paths of the page's own files, served to anyone who names our address.

@@ -53,6 +53,30 @@ std::string logPlace(const LogChoice& log) {
   return "nodletflash-<node>-<UTC time>.log in " + (code ? std::string(".") : here.string());
 }
 
+// A page that sends the browser on to |url| at once: the browser is opened on this file, in the
+// guide's own folder, so that the address with its token is on no command line (every
+// account's processes' command lines can be read by every account).
+std::string forwardingPage(const std::string& url) {
+  return "<!DOCTYPE html>\n"
+         "<html lang=\"en\">\n<head>\n<meta charset=\"utf-8\">\n"
+         "<meta name=\"referrer\" content=\"no-referrer\">\n"
+         "<title>nodletflash: opening the guided update</title>\n"
+         "<script>location.replace(\"" +
+         url +
+         "\");</script>\n"
+         "<meta http-equiv=\"refresh\" content=\"0; url=" +
+         url + "\">\n</head>\n<body>\n<p>Opening <a href=\"" + url +
+         "\">the guided update</a>...</p>\n</body>\n</html>\n";
+}
+
+// Says once that the browser could not be opened, when the program that opens it says so.
+void tellBrowserFailure() {
+  std::string error;
+  if (browserOpenerFailed(&error)) {
+    std::fprintf(stderr, "nodletflash-guide: %s; open the address above yourself\n", error.c_str());
+  }
+}
+
 }  // namespace
 
 int runWindow(const GuideSettings& settings, const LogChoice& logChoice,
@@ -69,7 +93,8 @@ int runWindow(const GuideSettings& settings, const LogChoice& logChoice,
   std::string folder;
   std::string error;
   bool picking = modules.empty();
-  if (picking && !makePrivateFolder(&folder, &error)) {
+  // The uploaded files and the page the browser is opened on.
+  if ((picking || openBrowser) && !makePrivateFolder(&folder, &error)) {
     std::fprintf(stderr, "nodletflash-guide: no folder for the page's files: %s\n", error.c_str());
     return kCannotServeStatus;
   }
@@ -92,8 +117,13 @@ int runWindow(const GuideSettings& settings, const LogChoice& logChoice,
   std::string url = "http://127.0.0.1:" + std::to_string(server.port()) + "/#" + token;
   std::printf("%s\n", url.c_str());
   std::fflush(stdout);
-  if (openBrowser && !openInBrowser(url, &error)) {
-    std::fprintf(stderr, "nodletflash-guide: %s; open the address above yourself\n", error.c_str());
+  if (openBrowser) {
+    // The page's name is the guide's own; its folder is this user's alone, the page 0600.
+    std::string page = folder + "open-window.html";
+    if (!writePrivateFile(page, forwardingPage(url), &error) || !openInBrowser(page, &error)) {
+      std::fprintf(stderr, "nodletflash-guide: %s; open the address above yourself\n",
+                   error.c_str());
+    }
   }
 
   JsonFeed feed([&session](const Json& event) { session.publish(event); });
@@ -140,6 +170,7 @@ int runWindow(const GuideSettings& settings, const LogChoice& logChoice,
       }
       break;
     }
+    tellBrowserFailure();
     WindowAction action;
     if (!session.nextAction(kActionWaitMs, &action)) {
       continue;

@@ -37,9 +37,17 @@ bool randomHex(int bytes, std::string* hex) {
   return true;
 }
 
-bool openInBrowser(const std::string& url, std::string* error) {
-  // xdg-open hands the URL to the desktop's browser; its output is not ours to show, and it
-  // must not keep the guide's own streams or its terminal.
+namespace {
+
+// xdg-open while it runs or until it is collected; 0 when there is none.
+pid_t g_opener = 0;
+
+}  // namespace
+
+bool openInBrowser(const std::string& target, std::string* error) {
+  // xdg-open hands the page to the desktop's browser; its output is not ours to show, and it
+  // must not keep the guide's own streams or its terminal. Every descriptor of the guide's
+  // besides these three is close-on-exec.
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
@@ -53,7 +61,7 @@ bool openInBrowser(const std::string& url, std::string* error) {
   sigemptyset(&none);
   posix_spawnattr_setsigmask(&attributes, &none);
   std::string program = "xdg-open";
-  std::vector<char*> argv{program.data(), const_cast<char*>(url.c_str()), nullptr};
+  std::vector<char*> argv{program.data(), const_cast<char*>(target.c_str()), nullptr};
   pid_t pid = 0;
   int result = posix_spawnp(&pid, "xdg-open", &actions, &attributes, argv.data(), environ);
   posix_spawn_file_actions_destroy(&actions);
@@ -62,13 +70,51 @@ bool openInBrowser(const std::string& url, std::string* error) {
     *error = std::string("xdg-open: ") + std::strerror(result);
     return false;
   }
-  // xdg-open ends once it has handed the URL on; its status says whether it could.
-  int status = 0;
-  while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+  // Not waited for: with a browser it does not know of (or BROWSER set), xdg-open returns only
+  // when that browser closes. It is collected later, its status read then.
+  g_opener = pid;
+  return true;
+}
+
+bool browserOpenerFailed(std::string* error) {
+  if (g_opener <= 0) {
+    return false;
   }
-  if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
-    *error = "xdg-open could not open a browser (status " +
-             std::to_string(WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status)) + ")";
+  int status = 0;
+  pid_t got = waitpid(g_opener, &status, WNOHANG);
+  if (got == 0 || (got < 0 && errno == EINTR)) {
+    return false;
+  }
+  g_opener = 0;
+  if (got < 0 || (WIFEXITED(status) && WEXITSTATUS(status) == 0)) {
+    return false;
+  }
+  *error = "xdg-open could not open a browser (status " +
+           std::to_string(WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status)) + ")";
+  return true;
+}
+
+bool writePrivateFile(const std::string& path, const std::string& text, std::string* error) {
+  int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+  if (fd < 0) {
+    *error = path + ": " + std::strerror(errno);
+    return false;
+  }
+  size_t written = 0;
+  while (written < text.size()) {
+    ssize_t n = write(fd, text.data() + written, text.size() - written);
+    if (n < 0 && errno == EINTR) {
+      continue;
+    }
+    if (n <= 0) {
+      *error = path + ": " + std::strerror(errno);
+      close(fd);
+      return false;
+    }
+    written += static_cast<size_t>(n);
+  }
+  if (close(fd) != 0) {
+    *error = path + ": " + std::strerror(errno);
     return false;
   }
   return true;

@@ -36,9 +36,9 @@ bool randomHex(int bytes, std::string* hex) {
   return true;
 }
 
-bool openInBrowser(const std::string& url, std::string* error) {
+bool openInBrowser(const std::string& target, std::string* error) {
   HINSTANCE result =
-      ShellExecuteW(nullptr, L"open", wide(url).c_str(), nullptr, nullptr, SW_SHOWNORMAL);
+      ShellExecuteW(nullptr, L"open", wide(target).c_str(), nullptr, nullptr, SW_SHOWNORMAL);
   // ShellExecute reports success as a value above 32.
   if (reinterpret_cast<INT_PTR>(result) <= 32) {
     *error = "ShellExecute could not open a browser (error " +
@@ -46,6 +46,31 @@ bool openInBrowser(const std::string& url, std::string* error) {
     return false;
   }
   return true;
+}
+
+bool browserOpenerFailed(std::string* /*error*/) {
+  // ShellExecute has said all it will say when it returns.
+  return false;
+}
+
+bool writePrivateFile(const std::string& path, const std::string& text, std::string* error) {
+  // In the user's own temporary folder, which other users cannot enter; CREATE_NEW never opens
+  // a file that is there already.
+  HANDLE file = CreateFileW(wide(path).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                            FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) {
+    *error = path + ": cannot be made (error " + std::to_string(GetLastError()) + ")";
+    return false;
+  }
+  DWORD written = 0;
+  bool ok =
+      WriteFile(file, text.data(), static_cast<DWORD>(text.size()), &written, nullptr) != FALSE &&
+      written == text.size();
+  CloseHandle(file);
+  if (!ok) {
+    *error = path + ": cannot be written (error " + std::to_string(GetLastError()) + ")";
+  }
+  return ok;
 }
 
 bool makePrivateFolder(std::string* path, std::string* error) {

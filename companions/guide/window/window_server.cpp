@@ -1,5 +1,6 @@
 #include "window_server.h"
 
+#include <algorithm>
 #include <array>
 #include <boost/asio/io_context.hpp>
 #include <boost/asio/ip/tcp.hpp>
@@ -9,6 +10,7 @@
 #include <boost/beast/http.hpp>
 #include <chrono>
 #include <cstdint>
+#include <list>
 #include <optional>
 #include <thread>
 #include <utility>
@@ -17,6 +19,8 @@
 #include "interruption.h"
 #include "window_gate.h"
 #include "window_page.h"
+#include "window_peer.h"
+#include "window_socket.h"
 
 namespace asio = boost::asio;
 namespace beast = boost::beast;
@@ -26,12 +30,22 @@ using Json = nlohmann::ordered_json;
 
 namespace {
 
+using Clock = std::chrono::steady_clock;
+
 // How long a page's question waits for something new before it is answered all the same.
 constexpr auto kLongPoll = std::chrono::seconds(4);
-// How long a connection may take to send its request.
+// How long a connection may take to send its whole request, from its acceptance: bytes that
+// trickle in do not extend it.
 constexpr auto kRequestTime = std::chrono::seconds(20);
-// Connections served at once; more are closed as they come.
-constexpr int kMaxConnections = 64;
+// How long an answer may take to be written.
+constexpr auto kAnswerTime = std::chrono::seconds(10);
+// How long a refused request's unread rest is taken in after the answer, in all.
+constexpr auto kDrainTime = std::chrono::seconds(2);
+// A connection's whole life: its request, a long poll, its answer. Nothing extends it.
+constexpr auto kLifeTime = kRequestTime + kLongPoll + kAnswerTime;
+// Connections served at once. At the bound a new one takes the place of the oldest that has
+// not shown the token yet; when every one has, the new one is closed.
+constexpr size_t kMaxConnections = 64;
 
 // Beast's views as the standard library's.
 std::string_view view(beast::string_view text) {
@@ -75,9 +89,9 @@ struct WindowServerState {
   WindowSession* session = nullptr;
   WindowGate gate;
   std::function<double()> clock;
-  std::vector<std::weak_ptr<Connection>> waiting;  // touched only on the server's thread
-  int connections = 0;                             // likewise
-  bool stopping = false;                           // likewise
+  std::vector<Connection*> waiting;  // the long polls; touched only on the server's thread
+  std::list<Connection*> live;       // every connection, oldest first; likewise
+  bool stopping = false;             // likewise
   int port = 0;
   asio::io_context io{1};
   tcp::acceptor acceptor{io};
@@ -85,16 +99,28 @@ struct WindowServerState {
 
   void accept();
   void wakeWaiting();
+  // Whether the connection |socket| comes from a process of this user; refused and closed
+  // when it does not.
+  bool fromThisUser(tcp::socket* socket);
+  // Room for one more connection; false when every one served has shown the token.
+  bool makeRoom();
 };
 
 /// A page's connection: one request, its answer, then the end.
 class Connection : public std::enable_shared_from_this<Connection> {
  public:
   Connection(tcp::socket socket, WindowServerState* server)
-      : stream_(std::move(socket)), timer_(server->io), server_(server) {
-    ++server_->connections;
+      : stream_(std::move(socket)),
+        timer_(server->io),
+        server_(server),
+        accepted_(Clock::now()),
+        entry_(server->live.insert(server->live.end(), this)) {}
+  ~Connection() {
+    stopWaiting();
+    if (!evicted_) {
+      server_->live.erase(entry_);
+    }
   }
-  ~Connection() { --server_->connections; }
   Connection(const Connection&) = delete;
   Connection& operator=(const Connection&) = delete;
 
@@ -102,7 +128,7 @@ class Connection : public std::enable_shared_from_this<Connection> {
     parser_.emplace();
     parser_->header_limit(16 * 1024);
     parser_->body_limit(kMaxUploadBytes);
-    stream_.expires_after(kRequestTime);
+    stream_.expires_at(accepted_ + kRequestTime);
     http::async_read_header(
         stream_, buffer_, *parser_,
         [self = shared_from_this()](beast::error_code error, size_t) { self->onHeader(error); });
@@ -111,7 +137,33 @@ class Connection : public std::enable_shared_from_this<Connection> {
   /// Something new to read, or the server stops: a waiting question is answered now.
   void wake() { timer_.cancel(); }
 
+  /// Whether its request showed this run's token.
+  bool admitted() const { return admitted_; }
+
+  /// Closes the connection to make room for a newer one; it leaves the count at once.
+  void evict() {
+    evicted_ = true;
+    server_->live.erase(entry_);
+    beast::error_code ignored;
+    stream_.socket().close(ignored);
+    timer_.cancel();
+  }
+
  private:
+  // The long poll has ended, answered or not: the server forgets it.
+  void stopWaiting() {
+    if (waiting_) {
+      waiting_ = false;
+      auto& waiting = server_->waiting;
+      waiting.erase(std::remove(waiting.begin(), waiting.end(), this), waiting.end());
+    }
+  }
+
+  // The sooner of |from| + |time| and the end of the connection's life.
+  Clock::time_point bounded(Clock::time_point from, Clock::duration time) const {
+    return std::min(from + time, accepted_ + kLifeTime);
+  }
+
   void onHeader(beast::error_code error) {
     if (error) {
       return;
@@ -136,7 +188,20 @@ class Connection : public std::enable_shared_from_this<Connection> {
       answer(http::status::forbidden, "text/plain; charset=utf-8", "Forbidden\n", true);
       return;
     }
-    if (request.has_content_length() && parser_->content_length().value_or(0) > kMaxUploadBytes) {
+    // Only a connection that showed the token keeps its place when the connections run out.
+    admitted_ = server_->gate.showsToken(asked);
+    bool body = parser_->chunked() || parser_->content_length().value_or(0) > 0;
+    if (method_ != "POST" || path_ != "/module") {
+      if (body) {
+        // Only an upload carries a body; any other is refused unread.
+        answer(http::status::bad_request, "text/plain; charset=utf-8",
+               "Only an upload carries a body\n", true);
+        return;
+      }
+      serve();
+      return;
+    }
+    if (parser_->content_length().value_or(0) > kMaxUploadBytes) {
       answerTooLarge();
       return;
     }
@@ -183,9 +248,14 @@ class Connection : public std::enable_shared_from_this<Connection> {
         answerJson(http::status::ok, reading);
         return;
       }
-      server_->waiting.push_back(weak_from_this());
+      waiting_ = true;
+      server_->waiting.push_back(this);
       timer_.expires_after(kLongPoll);
       timer_.async_wait([self = shared_from_this()](beast::error_code) {
+        self->stopWaiting();
+        if (self->evicted_) {
+          return;
+        }
         bool ignored = false;
         Json later = self->server_->session->read(self->after_, self->version_, self->page_,
                                                   self->server_->clock(), &ignored);
@@ -259,7 +329,7 @@ class Connection : public std::enable_shared_from_this<Connection> {
     response_.set(http::field::connection, "close");
     response_.body() = std::move(body);
     response_.prepare_payload();
-    stream_.expires_after(kRequestTime);
+    stream_.expires_at(bounded(Clock::now(), kAnswerTime));
     http::async_write(stream_, response_,
                       [self = shared_from_this(), drain](beast::error_code error, size_t) {
                         self->onWritten(error, drain);
@@ -273,8 +343,12 @@ class Connection : public std::enable_shared_from_this<Connection> {
       return;
     }
     // The client may still be sending a body we will not read: take it in until it stops,
-    // so that closing does not reset the connection before the answer is read.
-    stream_.expires_after(std::chrono::seconds(5));
+    // so that closing does not reset the connection before the answer is read; for a while
+    // fixed when it began, which no byte extends.
+    if (!draining_) {
+      draining_ = true;
+      stream_.expires_at(bounded(Clock::now(), kDrainTime));
+    }
     stream_.async_read_some(asio::buffer(drainBuffer_),
                             [self = shared_from_this()](beast::error_code readError, size_t) {
                               if (!readError) {
@@ -296,28 +370,67 @@ class Connection : public std::enable_shared_from_this<Connection> {
   size_t after_ = 0;
   unsigned version_ = 0;
   bool answered_ = false;
+  bool admitted_ = false;
+  bool waiting_ = false;
+  bool draining_ = false;
+  bool evicted_ = false;
+  Clock::time_point accepted_;
+  std::list<Connection*>::iterator entry_;
   std::array<char, 16384> drainBuffer_{};
 };
 
 void WindowServerState::accept() {
-  acceptor.async_accept([this](beast::error_code error, tcp::socket socket) {
+  acceptNext(&acceptor, [this](beast::error_code error, tcp::socket socket) {
     if (error || stopping) {
       return;
     }
-    if (connections < kMaxConnections) {
+    if (fromThisUser(&socket) && makeRoom()) {
       std::make_shared<Connection>(std::move(socket), this)->start();
     }
     accept();
   });
 }
 
-void WindowServerState::wakeWaiting() {
-  std::vector<std::weak_ptr<Connection>> woken;
-  woken.swap(waiting);
-  for (const auto& weak : woken) {
-    if (auto connection = weak.lock()) {
-      connection->wake();
+bool WindowServerState::fromThisUser(tcp::socket* socket) {
+  beast::error_code remoteError;
+  beast::error_code localError;
+  tcp::endpoint remote = socket->remote_endpoint(remoteError);
+  tcp::endpoint local = socket->local_endpoint(localError);
+  PeerOwner owner = PeerOwner::kUnknown;
+  std::string why;
+  if (!remoteError && !localError && remote.address().is_v4() && local.address().is_v4()) {
+    owner = peerOwner(PeerEnd{remote.address().to_v4().to_uint(), remote.port()},
+                      PeerEnd{local.address().to_v4().to_uint(), local.port()}, &why);
+  }
+  if (peerAdmitted(owner)) {
+    return true;
+  }
+  // Closed before a byte is read: another user's process is not served, not even the page.
+  session->refused(owner == PeerOwner::kOtherUser ? "another user's connection"
+                                                  : "a connection whose owner is not known");
+  beast::error_code ignored;
+  socket->close(ignored);
+  return false;
+}
+
+bool WindowServerState::makeRoom() {
+  if (live.size() < kMaxConnections) {
+    return true;
+  }
+  for (Connection* connection : live) {
+    if (!connection->admitted()) {
+      connection->evict();
+      return true;
     }
+  }
+  return false;
+}
+
+void WindowServerState::wakeWaiting() {
+  std::vector<Connection*> woken;
+  woken.swap(waiting);
+  for (Connection* connection : woken) {
+    connection->wake();
   }
 }
 
@@ -332,10 +445,15 @@ bool WindowServer::start(WindowSession* session, const std::string& token,
   WindowServerState& state = *state_;
   state.session = session;
   state.clock = std::move(clock);
+  // Served only to this user's programs: where the system cannot tell whose a connection is,
+  // the window does not start.
+  if (!canTellPeers(error)) {
+    return false;
+  }
   beast::error_code code;
   // The loopback address only: no other computer can reach the window.
   tcp::endpoint endpoint(asio::ip::address_v4::loopback(), 0);
-  state.acceptor.open(endpoint.protocol(), code);
+  openUninherited(&state.acceptor, &code);
   if (!code) {
     state.acceptor.bind(endpoint, code);
   }

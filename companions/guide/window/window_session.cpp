@@ -345,8 +345,8 @@ void WindowSession::refused(const char* why) {
   if (refusedKinds_.find(kind) == std::string::npos) {
     refusedKinds_ += refusedKinds_.empty() ? kind : ", " + kind;
   }
-  ++version_;
-  changedLocked();
+  // Counted, and shown with the next change, but no page is woken for it: whoever may send
+  // requests must not be able to make every page redraw at the rate they send them.
 }
 
 std::string WindowSession::takeRefusalNote() {

@@ -74,7 +74,8 @@ class WindowSession {
   void leave(const std::string& page);
   /// True when |page| drives the run (claiming it when nobody does).
   bool drives(const std::string& page, double now);
-  /// One more request refused by the gate.
+  /// One more request refused by the gate. It wakes no page: the count is told with the next
+  /// change.
   void refused(const char* why);
   /// The refusals not yet noted in the log, as a sentence; empty when there are none.
   std::string takeRefusalNote();

@@ -4,7 +4,7 @@
 // the tool, a file or a check is put in as text, never as markup.
 'use strict';
 
-const token = location.hash.slice(1);
+const token = takeToken();
 const pageId = randomWord();
 const $ = (id) => document.getElementById(id);
 
@@ -23,6 +23,20 @@ const model = {
   connected: true,
   ended: false,
 };
+
+// The run's token, from the address the guide printed (after the #, which the browser never
+// sends). Once read it leaves the address bar and this tab's history, where anyone who sees the
+// screen or the history would find it; this tab keeps it for a reload.
+function takeToken() {
+  const key = 'nodletflash-window-token';
+  const given = location.hash.slice(1);
+  if (given) {
+    try { sessionStorage.setItem(key, given); } catch (error) { /* kept in memory only */ }
+    history.replaceState(null, '', location.pathname + location.search);
+    return given;
+  }
+  try { return sessionStorage.getItem(key) || ''; } catch (error) { return ''; }
+}
 
 function randomWord() {
   const bytes = new Uint8Array(16);
