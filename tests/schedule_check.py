@@ -37,8 +37,10 @@ def places(test, build):
     for word in words:
         for part in [word, word.split("=", 1)[-1]]:
             path = os.path.normpath(part)
-            if (path.startswith(build + os.sep) and not os.path.isfile(path)
-                    and not path.endswith(".log")):
+            # Files (made yet or not, like a package a fixture makes) are read, not shared.
+            named_file = os.path.isfile(path) or (not os.path.isdir(path)
+                                                  and os.path.splitext(path)[1] != "")
+            if path.startswith(build + os.sep) and not named_file:
                 found.add(path)
     return found
 
