@@ -33,6 +33,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <exception>
 #include <string>
 #include <utility>
 
@@ -284,9 +285,8 @@ void run(VirtualHand& hand, int socket, int stop) {
   }
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
+// The virtual hand's whole life: its options, the bus until it is stopped, its report.
+int serve(int argc, char** argv) {
   Options options;
   int usage = parseOptions(argc, argv, &options);
   if (usage >= 0) {
@@ -317,4 +317,18 @@ int main(int argc, char** argv) {
     std::fclose(out);
   }
   return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  try {
+    return serve(argc, argv);
+  } catch (const std::exception& error) {
+    // Out of memory, or a fault of this program: the guest's test sees the status.
+    std::fprintf(stderr, "virtual-hand: %s\n", error.what());
+  } catch (...) {
+    std::fprintf(stderr, "virtual-hand: unexpected failure\n");
+  }
+  return 1;
 }
