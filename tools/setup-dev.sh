@@ -6,13 +6,24 @@
 # arm64. The arm64 guest's busybox and kernel are fetched, never installed, by
 # tools/qemu-vcan/prepare-arm64.sh: busybox-static is not multiarch, and its arm64 build would
 # replace this machine's. Run as root.
+#
+#   setup-dev.sh [--native]
+#
+# With --native, only what the native build of the tests needs (tools/test-all.sh builds with it
+# while the rest is installed).
 set -euo pipefail
 here=$(dirname "$0")
 
 bash "$here/setup.sh"
-packages=(
+native_packages=(
   git python3 python3-jsonschema
   libgtest-dev libgmock-dev libbenchmark-dev
+)
+bash "$here/install-packages.sh" "${native_packages[@]}"
+if [[ ${1:-} == --native ]]; then
+  exit 0
+fi
+packages=(
   clang clang-tidy clang-format libclang-rt-14-dev
   qemu-system-x86 busybox-static cpio xz-utils zstd
   lintian debootstrap unzip man-db
