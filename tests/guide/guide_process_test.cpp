@@ -86,11 +86,11 @@ TEST(GuideProcesses, OneStopEndsAToolThatClosedItsOutputAndRunsOn) {
 // in the middle of that.
 TEST(GuideProcesses, ASecondStopLeavesTheToolItsGraceToPutTheInterfaceBack) {
   ScratchDir dir;
+  // The trap is set before the line the test waits for: a stop can come right after it.
   std::string hand = writeScript(dir.path, "nodletflash-sim",
-                                 "echo 'Loading firmware file...'\n"
-                                 "trap 'trap \"\" INT; kill $idle; sleep 2; touch \"" +
-                                     dir.path +
+                                 "trap 'trap \"\" INT; kill $idle; sleep 2; touch \"" + dir.path +
                                      "/restored\"; exit 130' INT\n"
+                                     "echo 'Loading firmware file...'\n"
                                      "sleep 60 >/dev/null 2>&1 &\nidle=$!\nwait $idle\n");
   int sent = 0;
   GuideRun run = runGuideWatching(
