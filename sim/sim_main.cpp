@@ -5,7 +5,9 @@
 //
 // The --sim- options come first; the rest is the tool's command line, passed on unchanged.
 // Standard output belongs to the tool; the simulation speaks only through the report file and
-// the events it writes, as they happen, to an inherited descriptor.
+// the events it writes, as they happen, to an inherited descriptor. The report is written
+// however the run ends: through exit(), or stopped by SIGTERM, SIGINT or SIGHUP, after which
+// the process ends by that signal.
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
@@ -23,6 +25,7 @@
 #include "sim_clock.h"
 #include "sim_port.h"
 #include "sim_report.h"
+#include "stop_signals.h"
 
 namespace {
 
@@ -45,6 +48,7 @@ struct SimSession {
   std::unique_ptr<SimScheduling> scheduling;
   std::chrono::steady_clock::time_point wallStart;
   std::FILE* events = nullptr;
+  bool reportWritten = false;
 };
 
 SimSession* g_session = nullptr;
@@ -86,11 +90,12 @@ int parseSimOptions(int argc, char** argv, SimOptions* options) {
   return i;
 }
 
-void writeReportAtExit() {
+void writeReport() {
   SimSession& s = *g_session;
-  if (s.options.reportPath.empty()) {
+  if (s.options.reportPath.empty() || s.reportWritten) {
     return;
   }
+  s.reportWritten = true;
   s.rig->catchUp();
   ReportContext context;
   context.scenario = s.options.scenario.name;
@@ -108,10 +113,21 @@ void writeReportAtExit() {
   std::fclose(out);
 }
 
+// A stop signal is acted on between the tool's calls into the hand, where the rig is whole:
+// the report, then the end the signal would have made.
+void stopIfAsked() {
+  int signal = caughtStopSignal();
+  if (signal != 0) {
+    writeReport();
+    endBySignal(signal);
+  }
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   prepareConsole();
+  catchStopSignals();
   SimOptions options;
   int first = parseSimOptions(argc, argv, &options);
   if (first == 0) {
@@ -157,10 +173,10 @@ int main(int argc, char** argv) {
     };
   }
   s.rig = std::make_unique<HandRig>(*s.clock, std::move(config));
-  s.port = std::make_unique<SimPort>(*s.rig);
-  s.sleeper = std::make_unique<SimSleeper>(*s.rig);
+  s.port = std::make_unique<SimPort>(*s.rig, stopIfAsked);
+  s.sleeper = std::make_unique<SimSleeper>(*s.rig, stopIfAsked);
   s.scheduling = std::make_unique<SimScheduling>(options.scenario.scheduling);
-  std::atexit(writeReportAtExit);
+  std::atexit(writeReport);
 
   std::vector<char*> toolArgs;
   toolArgs.push_back(argv[0]);

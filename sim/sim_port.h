@@ -9,29 +9,50 @@
 #include "host/realtime.h"
 #include "scenario.h"
 
+/// Called before each of the tool's calls into the virtual hand: the moments its run may be
+/// stopped at.
+using Checkpoint = void (*)();
+
 /// The tool's adapter channel, carried to the rig's adapter.
 class SimPort : public CanPort {
  public:
-  explicit SimPort(HandRig& rig) : rig_(rig) {}
+  SimPort(HandRig& rig, Checkpoint checkpoint) : rig_(rig), checkpoint_(checkpoint) {}
 
  protected:
-  CanStatus doOpen() override { return rig_.open(); }
-  CanStatus doClose() override { return rig_.close(); }
-  CanStatus doRead(CanFrame* frame) override { return rig_.read(frame); }
-  CanStatus doWrite(const CanFrame& frame) override { return rig_.write(frame); }
+  CanStatus doOpen() override {
+    checkpoint_();
+    return rig_.open();
+  }
+  CanStatus doClose() override {
+    checkpoint_();
+    return rig_.close();
+  }
+  CanStatus doRead(CanFrame* frame) override {
+    checkpoint_();
+    return rig_.read(frame);
+  }
+  CanStatus doWrite(const CanFrame& frame) override {
+    checkpoint_();
+    return rig_.write(frame);
+  }
 
  private:
   HandRig& rig_;
+  Checkpoint checkpoint_;
 };
 
 /// The tool's sleep, on the rig's clock.
 class SimSleeper : public Sleeper {
  public:
-  explicit SimSleeper(HandRig& rig) : rig_(rig) {}
-  void sleepMs(unsigned ms) override { rig_.sleepMs(ms); }
+  SimSleeper(HandRig& rig, Checkpoint checkpoint) : rig_(rig), checkpoint_(checkpoint) {}
+  void sleepMs(unsigned ms) override {
+    checkpoint_();
+    rig_.sleepMs(ms);
+  }
 
  private:
   HandRig& rig_;
+  Checkpoint checkpoint_;
 };
 
 /// The error codes the scheduling stand-in reports for its failed reads.

@@ -9,6 +9,7 @@
 #include "app/node_number.h"
 #include "download/node_frames.h"
 #include "download_estimate.h"
+#include "file_name.h"
 #include "image/firmware_image.h"
 #include "image/tekhex_record.h"
 
@@ -270,12 +271,18 @@ PreflightResult checkNodeAndImage(const std::string& nodeText, const std::string
   } else {
     result.findings.push_back(
         Finding{Severity::kProblem, "node",
-                "\"" + nodeText +
+                "\"" + escapedText(nodeText) +
                     "\": Invalid nodlet ID: must be between 11 and 14. Finger 1 is nodlet 11, "
                     "Finger 2 is nodlet 12, Finger 3 is nodlet 13, and Spread is nodlet 14.",
                 0, 0});
   }
 
+  // A name the tool would echo into its messages is refused before the file is even opened.
+  std::string nameProblem = fileNameProblem(path);
+  if (!nameProblem.empty()) {
+    result.findings.push_back(Finding{Severity::kProblem, "file", nameProblem, 0, 0});
+    return result;
+  }
   FirmwareImage image;
   ImageLoad load = loadFirmwareImage(path.c_str(), &image);
   if (load.error != ImageError::kNone) {

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "file_name.h"
 #include "interruption.h"
 #include "json_feed.h"
 #include "line_printer.h"
@@ -142,9 +143,18 @@ int guide(int argc, char** argv) {
     std::fprintf(stderr,
                  "nodletflash-guide: module %d is named twice (as \"%s\" and \"%s\"); name each "
                  "module once\n",
-                 modules[first].node, modules[first].nodeText.c_str(),
-                 modules[second].nodeText.c_str());
+                 modules[first].node, escapedText(modules[first].nodeText).c_str(),
+                 escapedText(modules[second].nodeText).c_str());
     return kUsageStatus;
+  }
+  // The tool echoes the file's name into its messages as it stands: a name that could pass for
+  // a message of its own is refused before anything is shown, logged or started.
+  for (const ModuleInfo& module : modules) {
+    std::string problem = fileNameProblem(module.path);
+    if (!problem.empty()) {
+      std::fprintf(stderr, "nodletflash-guide: %s\n", problem.c_str());
+      return kUsageStatus;
+    }
   }
 
   if (options.window) {

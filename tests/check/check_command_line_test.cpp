@@ -72,6 +72,20 @@ TEST_F(CheckCommandLineTest, GoodFileEndsWithStatusZero) {
   }
 }
 
+TEST_F(CheckCommandLineTest, AFileNameThatCouldPassForAMessageIsAProblemShownEscaped) {
+  std::string path = write("nl\nERRORinjected.hex", readWholeFile(kTinyPath));
+  ChildResult run = runChild({kCheck, "--image-only", "12", path});
+  EXPECT_EQ(run.status, 1) << run.output;
+  EXPECT_NE(run.output.find("problem file: the firmware file's name \"" + dir_.string() +
+                            "/nl\\nERRORinjected.hex\" holds a control character (\\n)"),
+            std::string::npos)
+      << run.output;
+  std::istringstream lines(run.output);
+  for (std::string line; std::getline(lines, line);) {
+    EXPECT_NE(line.rfind("ERROR", 0), 0U) << run.output;
+  }
+}
+
 TEST_F(CheckCommandLineTest, UsageErrorsEndWithStatusTwo) {
   for (const auto& argv : {std::vector<std::string>{kCheck},
                            {kCheck, "12"},

@@ -134,6 +134,65 @@ TEST_P(GuidePowerCycle, TheBottomLineIsTrueForTheHandAndFitsWithItsDeadline) {
   }
 }
 
+// The log: each step with its time and source, and a limit that passed without its step, in
+// the order they came.
+TEST(GuidePowerCycleLog, TellsEachStepAndTheLimitThatPassed) {
+  struct Story {
+    const char* scenario;
+    std::vector<std::string> lines;  // in order
+    std::vector<std::string> never;
+  };
+  const std::string gaveUp = " (the tool gave up waiting: its message above)";
+  const Story stories[] = {
+      {"normal",
+       {"power cycle: asked; the guide follows the hand through the virtual hand's reports; "
+        "times in seconds after the instruction, on the virtual hand's clock; the hand must be "
+        "off by 50.0 s and, gone off at once, back on by 75.0 s",
+        "power cycle: the hand went off at 1.0 s (told by the virtual hand); it must be back on "
+        "by 74.5 s",
+        "power cycle: the hand came back on at 6.0 s (told by the virtual hand), within its "
+        "limit of 74.5 s",
+        "out Starting download"},
+       {"passed"}},
+      {"never-answers",
+       {"power cycle: asked;", "power cycle: the hand went off at 0.0 s",
+        "out ERRORTimeout occured while attempting to connect to nodlet.",
+        "power cycle: the limit for the hand to answer again, 75.0 s after the instruction, "
+        "passed with the hand not seen back on" +
+            gaveUp},
+       {"came back on"}},
+      {"never-powers-off",
+       {"power cycle: asked;",
+        "out ERRORTimeout occured while waiting for nodlet to be powered off.",
+        "power cycle: the limit for switching the hand off, 50.0 s after the instruction, "
+        "passed with the hand never seen off" +
+            gaveUp},
+       {"went off", "came back on", "answer again"}},
+  };
+  ScratchDir dir;
+  for (const Story& story : stories) {
+    std::string log = dir.path + "/" + story.scenario + ".log";
+    GuideRun run =
+        runGuide({"--rehearse=" + std::string(story.scenario), "--sim=" + std::string(SIM_PATH),
+                  "--sim-clock=virtual", "--log=" + log, "12", kTiny});
+    std::vector<std::string> lines = fileLines(log);
+    size_t next = 0;
+    for (const std::string& expected : story.lines) {
+      while (next < lines.size() && lines[next].find(expected) == std::string::npos) {
+        ++next;
+      }
+      EXPECT_LT(next, lines.size()) << story.scenario << ": never said, in order: " << expected;
+    }
+    for (const std::string& line : lines) {
+      for (const std::string& wrong : story.never) {
+        EXPECT_TRUE(line.find("power cycle:") == std::string::npos ||
+                    line.find(wrong) == std::string::npos)
+            << story.scenario << ": " << line;
+      }
+    }
+  }
+}
+
 INSTANTIATE_TEST_SUITE_P(
     Scenarios, GuidePowerCycle,
     ::testing::Values(HandStory{"normal",

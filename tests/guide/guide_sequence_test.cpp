@@ -1,6 +1,7 @@
 // nodletflash-guide over the virtual hand's every scenario, and over sequences of modules: what
 // the feed and the view say of each module, and what is started.
 #include <gtest/gtest.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <fstream>
@@ -191,6 +192,42 @@ TEST(GuideSequence, MistakesOnTheCommandLineAreRefusedBeforeAnythingStarts) {
   GuideRun help = runGuide({"--help"});
   EXPECT_EQ(help.status, 0);
   EXPECT_NE(help.output.find("data-write-fails-at=N"), std::string::npos) << help.output;
+}
+
+TEST(GuideSequence, AFileNameThatCouldPassForAMessageIsRefusedBeforeAnything) {
+  ScratchDir dir;
+  std::string sim = recordingSim(dir.path);
+  // The tool echoes the name: this one would print a line of its own, tagged as its error.
+  std::string forged = dir.path + "/nl\nERRORinjected.hex";
+  {
+    std::ifstream in(kTiny, std::ios::binary);
+    std::ofstream(forged, std::ios::binary) << in.rdbuf();
+  }
+  for (std::vector<std::string> face :
+       std::vector<std::vector<std::string>>{{"--json"}, {}, {"--window", "--no-browser"}}) {
+    std::vector<std::string> args{"--rehearse", "--sim=" + sim, "--sim-clock=virtual", "--no-log"};
+    args.insert(args.end(), face.begin(), face.end());
+    args.insert(args.end(), {"12", kTiny, "13", forged});
+    GuideRun run = runGuide(args);
+    EXPECT_EQ(run.status, 2) << run.output;
+    EXPECT_TRUE(run.output.empty()) << run.output;
+  }
+  EXPECT_TRUE(fileLines(dir.path + "/started").empty());
+  // What the person is told, on standard error: the name escaped, on one line.
+  std::string command =
+      std::string("'") + GUIDE_PATH + "' --no-log 12 '" + forged + "' 2>&1 >/dev/null";
+  FILE* pipe = popen(command.c_str(), "r");
+  ASSERT_NE(pipe, nullptr);
+  std::string said;
+  char buffer[512];
+  while (fgets(buffer, sizeof(buffer), pipe) != nullptr) {
+    said += buffer;
+  }
+  EXPECT_EQ(WEXITSTATUS(pclose(pipe)), 2);
+  EXPECT_EQ(said, "nodletflash-guide: the firmware file's name \"" + dir.path +
+                      "/nl\\nERRORinjected.hex\" holds a control character (\\n), which could "
+                      "pass for a line or a message of its own wherever the name is shown or "
+                      "printed; rename the file and give it again\n");
 }
 
 TEST(GuideSequence, TheManualPageListsEveryScenarioTheGuideTakes) {

@@ -54,8 +54,8 @@ TEST(WindowGateTest, ActionsOnlyByPostFromOurOwnPage) {
 
 TEST(WindowGateTest, AnUploadedNameIsKeptForShowingOnly) {
   EXPECT_EQ(uploadedName("finger%203%20%C3%A9.hex"), "finger 3 \xC3\xA9.hex");
-  // A line end in a name would forge a line of the log.
-  EXPECT_EQ(uploadedName("a%0D%0A12:00:00.000 end: done"), "a??12:00:00.000 end: done");
+  // Decoded as sent: the session refuses a name with a control character, saying so.
+  EXPECT_EQ(uploadedName("a%0D%0A12:00:00.000 end: done"), "a\r\n12:00:00.000 end: done");
   EXPECT_EQ(uploadedName("bad%zz%4"), "bad%zz%4");
   EXPECT_EQ(uploadedName(""), "(no name)");
   // Bounded, and never cut inside a character.

@@ -64,6 +64,12 @@ TEST_F(WindowSessionTest, UploadsThatCannotBeFlashedAreRefused) {
   EXPECT_FALSE(session.upload("a", "15", "x.hex", "%", &why));
   EXPECT_EQ(why, "choose a module from 11 to 14");
   EXPECT_FALSE(session.upload("a", "11", "x.hex", std::string(kMaxUploadBytes + 1, '%'), &why));
+  // A line end in the shown name would forge a line of the log: refused, the name escaped.
+  EXPECT_FALSE(session.upload("a", "11", "a\r\n12:00:00.000 end: done", "%", &why));
+  EXPECT_NE(why.find("\"a\\r\\n12:00:00.000 end: done\" holds a control character"),
+            std::string::npos)
+      << why;
+  EXPECT_EQ(why.find('\n'), std::string::npos) << why;
   ASSERT_TRUE(session.upload("a", "11", "x.hex", "%", &why));
   EXPECT_FALSE(session.upload("a", "11", "y.hex", "%", &why));
   EXPECT_EQ(why, "module 11 is chosen already; remove it first to choose another file");

@@ -1,12 +1,15 @@
 // The tool's whole run against the virtual hand, through nodletflash-sim on the virtual clock:
 // standard output byte for byte, the exit status, and what the hand received.
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <map>
+#include <sstream>
 #include <string>
 #include <utility>
 #include <vector>
@@ -395,6 +398,44 @@ TEST(NodletflashSimTest, OutputArrivesMessageByMessage) {
   waitpid(child.pid, &status, 0);
   EXPECT_EQ(out, kOpening + kRecycleError + kFailed);
   EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1);
+}
+
+TEST(NodletflashSimTest, AStopSignalLeavesTheReportAndEndsTheRunByIt) {
+  // The hand never goes off: on the real clock the tool waits for it for 50 s, and is stopped
+  // while it waits.
+  std::string report =
+      testing::TempDir() + "sim-report-stopped-" + std::to_string(getpid()) + ".json";
+  std::remove(report.c_str());
+  SimChild child = spawnSim({"--sim-clock=real", "--sim-scenario=never-powers-off",
+                             "--sim-report=" + report, "12", kTiny});
+  ASSERT_GE(child.pid, 0);
+  std::FILE* in = fdopen(child.out, "r");
+  ASSERT_NE(in, nullptr);
+  std::string out;
+  char line[512];
+  while (out.find(kPowerCycleNow) == std::string::npos &&
+         std::fgets(line, sizeof line, in) != nullptr) {
+    out += line;
+  }
+  ASSERT_NE(out.find(kPowerCycleNow), std::string::npos) << out;
+  kill(child.pid, SIGTERM);
+  while (std::fgets(line, sizeof line, in) != nullptr) {
+    out += line;
+  }
+  std::fclose(in);
+  int status = 0;
+  waitpid(child.pid, &status, 0);
+  EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM) << status;
+  EXPECT_EQ(out.find(kPowerOffTimeout), std::string::npos) << out;
+  std::ifstream written(report);
+  std::stringstream text;
+  text << written.rdbuf();
+  std::map<std::string, std::string> values;
+  ASSERT_TRUE(parseFlatJson(text.str(), &values)) << text.str();
+  EXPECT_EQ(values["scenario"], "never-powers-off");
+  EXPECT_EQ(values["clock"], "real");
+  EXPECT_EQ(values["power_offs"], "0");
+  std::remove(report.c_str());
 }
 
 }  // namespace

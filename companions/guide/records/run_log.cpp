@@ -4,6 +4,7 @@
 #include <ctime>
 #include <utility>
 
+#include "file_name.h"
 #include "findings_output.h"
 #include "log_file.h"
 
@@ -29,6 +30,34 @@ std::string fileSafe(const std::string& text) {
     safe += ok ? c : '_';
   }
   return safe;
+}
+
+// Seconds as the power-cycle lines give them.
+std::string secondsText(double value) {
+  char text[32];
+  std::snprintf(text, sizeof(text), "%.1f s", value);
+  return text;
+}
+
+// How the guide learns of the hand's steps, as the asked line says it.
+const char* followedBy(PowerCycleStep::Source source) {
+  switch (source) {
+    case PowerCycleStep::kBus:
+      return "the guide follows the hand on the bus; times in seconds after the instruction, on "
+             "the guide's clock";
+    case PowerCycleStep::kVirtualHand:
+      return "the guide follows the hand through the virtual hand's reports; times in seconds "
+             "after the instruction, on the virtual hand's clock";
+    case PowerCycleStep::kClock:
+      break;
+  }
+  return "the guide cannot see the hand and follows the clock only; times in seconds after the "
+         "instruction, on the guide's clock";
+}
+
+// Where a step was learnt from.
+const char* seenBy(PowerCycleStep::Source source) {
+  return source == PowerCycleStep::kVirtualHand ? "told by the virtual hand" : "seen on the bus";
 }
 
 }  // namespace
@@ -101,6 +130,7 @@ void RunLog::line(double seconds, const std::string& text) {
 }
 
 void RunLog::moduleBegins(const ModuleInfo& module, double seconds) {
+  watching_ = false;
   auto at = start_ + std::chrono::duration_cast<std::chrono::system_clock::duration>(
                          std::chrono::duration<double>(seconds));
   if (file_ == nullptr) {
@@ -110,7 +140,7 @@ void RunLog::moduleBegins(const ModuleInfo& module, double seconds) {
   char date[40];
   std::strftime(date, sizeof(date), "%Y-%m-%d %H:%M:%S UTC", &utc);
   std::fprintf(file_, "nodletflash-guide log: module %s, firmware file %s, begun %s\n",
-               moduleLabel(module).c_str(), module.path.c_str(), date);
+               moduleLabel(module).c_str(), escapedText(module.path).c_str(), date);
   std::fflush(file_);
 }
 
@@ -156,6 +186,101 @@ void RunLog::message(const ModuleInfo& /*module*/, const ToolMessage& message,
                               std::to_string(LineSplitter::kDefaultMaxLength) +
                               " bytes; the rest of it was dropped");
   }
+  switch (message.milestone) {
+    case Milestone::kPowerCycleAsked:
+      // The power-cycle watch tells the steps, this instruction's first.
+      watching_ = true;
+      instructionAt_ = message.seconds;
+      hand_ = HandState();
+      offPassedNoted_ = false;
+      onPassedNoted_ = false;
+      return;
+    case Milestone::kPowerOffTimedOut:
+      if (watching_) {
+        notePassed(PassedLimit::kOff, message.seconds,
+                   "the tool gave up waiting: its message above");
+      }
+      break;
+    case Milestone::kPowerOnTimedOut:
+      if (watching_) {
+        notePassed(PassedLimit::kOn, message.seconds,
+                   "the tool gave up waiting: its message above");
+      }
+      break;
+    default:
+      break;
+  }
+  // The download begins, or the tool failed or ended: the power cycle is over.
+  if (message.milestone == Milestone::kDownloadStarting ||
+      (message.kind == MessageKind::kError && !message.continuation) ||
+      message.kind == MessageKind::kClosing) {
+    watching_ = false;
+  }
+}
+
+void RunLog::powerCycle(const ModuleInfo& /*module*/, const PowerCycleStep& step, double seconds) {
+  hand_ = handAfter(hand_, step, instructionAt_);
+  switch (step.phase) {
+    case PowerCycleStep::kAsked:
+      line(seconds, std::string("power cycle: asked; ") + followedBy(step.source) +
+                        "; the hand must be off by " + secondsText(hand_.offBy) +
+                        " and, gone off at once, back on by " + secondsText(hand_.onBy) +
+                        " (half a second sooner for each second later)");
+      break;
+    case PowerCycleStep::kHandOff:
+      line(seconds, "power cycle: the hand went off at " + secondsText(hand_.offAt) + " (" +
+                        seenBy(step.source) + "); it must be back on by " +
+                        secondsText(hand_.onBy));
+      break;
+    case PowerCycleStep::kHandOn:
+      line(seconds,
+           "power cycle: the hand came back on at " + secondsText(hand_.onAt) + " (" +
+               seenBy(step.source) + "), " +
+               (hand_.onAt <= hand_.onBy ? "within its limit of " : "later than its limit of ") +
+               secondsText(hand_.onBy));
+      break;
+  }
+}
+
+void RunLog::tick(const ModuleInfo& /*module*/, Stage /*stage*/,
+                  const ProgressFigures* /*progress*/, double seconds) {
+  if (watching_) {
+    notePassed(passedLimit(hand_, seconds - instructionAt_), seconds, "by the guide's clock");
+  }
+}
+
+void RunLog::notePassed(PassedLimit passed, double seconds, const char* how) {
+  bool clockOnly = hand_.source == PowerCycleStep::kClock;
+  // By the clock alone, the limit for going off passes before the one for answering again.
+  if (passed == PassedLimit::kOn && clockOnly && !offPassedNoted_) {
+    notePassed(PassedLimit::kOff, seconds, how);
+  }
+  std::string text;
+  if (passed == PassedLimit::kOff && !offPassedNoted_) {
+    offPassedNoted_ = true;
+    text = "power cycle: the limit for switching the hand off, " + secondsText(hand_.offBy) +
+           " after the instruction, " +
+           (clockOnly ? "has passed; the guide cannot see the hand, so whether it went off is "
+                        "not known"
+                      : "passed with the hand never seen off");
+  } else if (passed == PassedLimit::kOn && !onPassedNoted_) {
+    onPassedNoted_ = true;
+    std::string limit = secondsText(hand_.onBy) + " after the instruction";
+    if (hand_.off) {
+      text = "power cycle: the limit for the hand to answer again, " + limit +
+             ", passed with the hand not seen back on";
+    } else if (clockOnly) {
+      text = "power cycle: the latest the hand could answer again by, " + limit +
+             ", has passed; the guide cannot see the hand, so whether it came back on is not "
+             "known";
+    } else {
+      text = "power cycle: the limit for the hand to answer again, " + limit +
+             " had it gone off at once, passed with the hand seen neither off nor back on";
+    }
+  }
+  if (!text.empty()) {
+    line(seconds, text + " (" + how + ")");
+  }
 }
 
 void RunLog::toolError(const ModuleInfo& /*module*/, const std::string& text, double seconds) {
@@ -168,6 +293,7 @@ void RunLog::interrupting(const ModuleInfo& /*module*/, Stage stage, double seco
 }
 
 void RunLog::moduleEnds(const ModuleInfo& module, const ModuleOutcome& outcome, double seconds) {
+  watching_ = false;
   if (outcome.result == Result::kSkipped) {
     return;
   }

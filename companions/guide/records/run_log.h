@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <string>
 
+#include "power_cycle_watch.h"
 #include "run_observer.h"
 #include "sequence.h"
 
@@ -46,6 +47,9 @@ class RunLog : public RunObserver, public TurnRecord {
   void message(const ModuleInfo& module, const ToolMessage& message,
                const ProgressFigures* progress) override;
   void toolError(const ModuleInfo& module, const std::string& line, double seconds) override;
+  void powerCycle(const ModuleInfo& module, const PowerCycleStep& step, double seconds) override;
+  void tick(const ModuleInfo& module, Stage stage, const ProgressFigures* progress,
+            double seconds) override;
   void interrupting(const ModuleInfo& module, Stage stage, double seconds) override;
   void moduleEnds(const ModuleInfo& module, const ModuleOutcome& outcome, double seconds) override;
   void sequenceEnds(const std::vector<ModuleInfo>& modules,
@@ -53,6 +57,9 @@ class RunLog : public RunObserver, public TurnRecord {
 
  private:
   void line(double seconds, const std::string& text);
+  // Notes a limit of the power cycle that has passed without its step, once; |how| says how
+  // the guide knows.
+  void notePassed(PassedLimit passed, double seconds, const char* how);
 
   // How many names the default one and its numbered variants are tried under.
   static constexpr int kMaxNameAttempts = 99;
@@ -61,6 +68,14 @@ class RunLog : public RunObserver, public TurnRecord {
   std::string path_;
   std::chrono::system_clock::time_point start_;
   std::FILE* file_ = nullptr;
+  // The power cycle: whether it is being followed (from the instruction until the download
+  // starts or the tool fails), the instruction's time on the guide's clock, the hand as known,
+  // and the limits already noted as passed.
+  bool watching_ = false;
+  double instructionAt_ = 0;
+  HandState hand_;
+  bool offPassedNoted_ = false;
+  bool onPassedNoted_ = false;
 };
 
 /// The default log name of a module: nodletflash-<node>-<UTC date and time>.log.

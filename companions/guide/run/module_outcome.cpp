@@ -41,6 +41,20 @@ std::string moduleLabel(const ModuleInfo& module) {
   return std::to_string(module.node) + " (" + module.name + ")";
 }
 
+const char* holdsName(Holds holds) {
+  switch (holds) {
+    case Holds::kUnchanged:
+      return "unchanged";
+    case Holds::kMayBeErased:
+      return "may-be-erased";
+    case Holds::kPartWay:
+      return "part-way";
+    case Holds::kWritten:
+      return "written";
+  }
+  return "unchanged";
+}
+
 const char* touchedName(Touched touched) {
   switch (touched) {
     case Touched::kNo:

@@ -5,6 +5,24 @@
 #include <string>
 #include <vector>
 
+/// What a module holds after a turn of the guide, as far as the run can know it from the frames
+/// that reached the module and how the run ended.
+enum class Holds {
+  kUnchanged,    // no frame that starts a download reached it: the firmware it had
+  kMayBeErased,  // the start of a download may have reached it, no character of the file did
+  kPartWay,      // some of the file's characters reached it, not all
+  kWritten,      // every character of the file was sent
+};
+
+/// What this computer last did to a module, as its record across runs keeps it.
+struct ModuleRecord {
+  bool known = false;  // the record has an entry for the module
+  Holds holds = Holds::kUnchanged;
+  std::string utc;     // when, as 2026-12-09T14:02:11Z
+  std::string file;    // the firmware file, as it was named
+  std::string sha256;  // its SHA-256, in lower-case hex
+};
+
 /// A module to flash, as the command line named it.
 struct ModuleInfo {
   int index = 0;          // from 0, in the order given
@@ -15,6 +33,7 @@ struct ModuleInfo {
   std::string name;       // "Finger 1" ... "Spread"; empty when the node number is not valid
   std::string rehearsal;  // the virtual hand's scenario when rehearsing, else empty
   std::string logPath;    // the log this module's turn is written to; empty when none
+  ModuleRecord recordBefore;  // this computer's record of the module when the run began
 };
 
 /// How far a run of the tool got, told from its messages.
@@ -52,6 +71,9 @@ struct ModuleOutcome {
   double seconds = 0;  // how long the module's turn took, checks included
   std::string reason;  // kNotStarted, kSkipped: why
   Touched touched = Touched::kNo;
+  Holds holds = Holds::kUnchanged;  // what the module holds now
+  int64_t charactersSent = 0;       // the file's characters known to have reached the module
+  ModuleRecord recordAfter;         // this computer's record of the module after the turn
   bool toolGaveError = false;             // the tool printed an ERROR line
   std::vector<std::string> overridden;    // the problems --force overrode
   std::vector<std::string> fileProblems;  // kRefused: the problems of the file or node
@@ -75,6 +97,8 @@ inline constexpr double kInterruptGraceSeconds = 20.0;
 const char* stageName(Stage stage);
 const char* resultName(Result result);
 const char* touchedName(Touched touched);
+/// "unchanged", "may-be-erased", "part-way", "written": the word for |holds| in the feed and log.
+const char* holdsName(Holds holds);
 
 /// What the outcome means for the module and what to do, in the words a person is shown.
 std::string outcomeMeaning(const ModuleInfo& module, const ModuleOutcome& outcome);

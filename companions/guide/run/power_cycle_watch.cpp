@@ -25,6 +25,23 @@ HandState handAfter(HandState hand, const PowerCycleStep& step, double askedAt) 
   return hand;
 }
 
+PassedLimit passedLimit(const HandState& hand, double since) {
+  if (hand.on) {
+    return PassedLimit::kNone;
+  }
+  // Followed by the clock only, the hand is never seen: the limits pass as they come, whatever
+  // it did. Seen off, only the limit for coming back on is left.
+  if (hand.off || hand.source == PowerCycleStep::kClock) {
+    if (since >= hand.onBy) {
+      return PassedLimit::kOn;
+    }
+    if (hand.off) {
+      return PassedLimit::kNone;
+    }
+  }
+  return since >= hand.offBy ? PassedLimit::kOff : PassedLimit::kNone;
+}
+
 void PowerCycleWatch::asked(double seconds) {
   if (asked_) {
     return;

@@ -22,6 +22,18 @@ struct HandState {
 /// |hand| after |step|, for an instruction given at |askedAt| on the guide's clock.
 HandState handAfter(HandState hand, const PowerCycleStep& step, double askedAt);
 
+/// A limit of the power cycle that passed without its step.
+enum class PassedLimit {
+  kNone,
+  kOff,  // the hand was not seen off by |offBy|
+  kOn,   // the hand, seen off, was not seen back on by |onBy|; or, followed by the clock only,
+         // the latest time by which it could answer again has passed
+};
+
+/// The limit of |hand| that has passed |since| seconds after the instruction, the later one
+/// when both have; kNone when none has, or when the steps came in time.
+PassedLimit passedLimit(const HandState& hand, double since);
+
 /// Turns what is seen of the hand into the steps of the power cycle, timed on the guide's
 /// clock. A bus sighting is timed on that clock, like the instruction; the virtual hand times
 /// its own reports, counted from its first query, which is taken for the moment of the

@@ -12,6 +12,9 @@ constexpr const char kFailed[] = "Program ended unsuccessfully.";
 constexpr const char kPowerCycleInstruction[] = "Please power off the hand";
 constexpr const char kDownloadStarting[] = "Starting download of firmware";
 constexpr const char kDownloadComplete[] = "Download complete!";
+constexpr const char kPowerOffTimeout[] =
+    "Timeout occured while waiting for nodlet to be powered off.";
+constexpr const char kPowerOnTimeout[] = "Timeout occured while attempting to connect to nodlet.";
 
 bool startsWith(const std::string& text, const char* prefix, size_t length) {
   return text.compare(0, length, prefix) == 0;
@@ -31,6 +34,11 @@ ToolMessage classifyLine(const std::string& line) {
     message.text = line.substr(sizeof(kErrorTag) - 1);
     if (!message.text.empty() && message.text[0] == ' ') {
       message.text = line;
+    }
+    if (startsWith(message.text, kPowerOffTimeout, sizeof(kPowerOffTimeout) - 1)) {
+      message.milestone = Milestone::kPowerOffTimedOut;
+    } else if (startsWith(message.text, kPowerOnTimeout, sizeof(kPowerOnTimeout) - 1)) {
+      message.milestone = Milestone::kPowerOnTimedOut;
     }
   } else if (startsWith(line, kInstructionTag, sizeof(kInstructionTag) - 1)) {
     message.kind = MessageKind::kInstruction;

@@ -22,6 +22,8 @@ enum class Milestone {
   kPowerCycleAsked,   // the instruction to switch the hand off and on
   kDownloadStarting,  // the node answered after the power cycle; the download begins
   kDownloadComplete,  // every character has been sent
+  kPowerOffTimedOut,  // error: the hand was still on when the tool's time for it ran out
+  kPowerOnTimedOut,   // error: the hand did not answer again in the tool's time for it
 };
 
 /// One line of the tool's output.

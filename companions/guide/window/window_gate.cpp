@@ -118,8 +118,7 @@ std::string uploadedName(std::string_view encoded) {
         i += 2;
       }
     }
-    unsigned char byte = static_cast<unsigned char>(c);
-    name += byte < 0x20 || byte == 0x7f ? '?' : c;
+    name += c;
   }
   if (name.size() > kMaxNameBytes) {
     // Cut where no UTF-8 sequence is split.

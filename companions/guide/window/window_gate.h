@@ -45,6 +45,6 @@ bool isAction(const std::string& path);
 /// A short word for |refusal|, for the log.
 const char* refusalName(Refusal refusal);
 
-/// The file name the page sent, percent-encoded: decoded, with control characters (which
-/// would break the log's lines) replaced and its length bounded. It is only ever shown.
+/// The file name the page sent, percent-encoded: decoded and its length bounded. It is only
+/// ever shown; the session refuses one that holds a control character.
 std::string uploadedName(std::string_view encoded);

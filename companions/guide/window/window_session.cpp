@@ -4,6 +4,7 @@
 #include <fstream>
 #include <utility>
 
+#include "file_name.h"
 #include "findings_output.h"
 #include "sequence.h"
 
@@ -270,6 +271,12 @@ bool WindowSession::upload(const std::string& page, const std::string& nodeText,
   }
   if (bytes.size() > kMaxUploadBytes) {
     *why = "the file is larger than 4 MiB: it cannot be a firmware file for the hand";
+    return false;
+  }
+  // The page's name is shown and logged: one that could pass for a line of its own is refused.
+  std::string nameProblem = fileNameProblem(originalName);
+  if (!nameProblem.empty()) {
+    *why = nameProblem;
     return false;
   }
   // The file's name on this computer is the guide's own; the page's name is only shown.
