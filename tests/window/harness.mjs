@@ -23,7 +23,10 @@ export async function startGuide(args, options = {}) {
   for (const name of fs.readdirSync(examples)) {
     if (name.endsWith('.hex')) fs.copyFileSync(path.join(examples, name), path.join(work, name));
   }
-  for (const [name, text] of Object.entries(options.files || {})) {
+  // An empty record of the modules, as after a first run: no test page but the one that asks
+  // for it warns of a missing record.
+  const files = { 'state/nodletflash/rehearsals.json': '{"version":1,"modules":{}}\n', ...(options.files || {}) };
+  for (const [name, text] of Object.entries(files)) {
     fs.mkdirSync(path.dirname(path.join(work, name)), { recursive: true });
     fs.writeFileSync(path.join(work, name), text);
   }

@@ -66,7 +66,11 @@ bool parseModuleRecord(const std::string& text, std::map<int, ModuleRecord>* rec
                        std::string* why) {
   records->clear();
   Json whole = Json::parse(text, nullptr, false);
-  if (whole.is_discarded() || !whole.is_object()) {
+  if (whole.is_discarded()) {
+    *why = "not JSON";
+    return false;
+  }
+  if (!whole.is_object()) {
     *why = "not a JSON object";
     return false;
   }

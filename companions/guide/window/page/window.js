@@ -298,23 +298,23 @@ function renderPower(row, module) {
     sinceAt = power.offAt;
     if (typeof power.onBy === 'number') {
       deadline = `Switch it on within ${seconds(power.onBy - now)}.`;
-      then = 'If the module has not answered by then, the tool gives up; nothing will have been written to it.';
+      then = 'If the module has not answered by then, the tool gives up; nothing of the download will have been sent to it.';
     }
   } else if (known) {
     step = 'Switch the hand OFF now.';
     if (typeof power.offBy === 'number') {
       deadline = `Switch it off within ${seconds(power.offBy - now)}.`;
-      then = 'If the hand is still on by then, the tool gives up; nothing will have been written to the module.';
+      then = 'If the hand is still on by then, the tool gives up; nothing of the download will have been sent to the module.';
     }
   } else {
     // Only the clock: the hand may be on or off already.
     step = 'If the hand is still on, switch it OFF now; once it has been off for 5 seconds, switch it back ON.';
     if (typeof power.onBy === 'number') {
       deadline = `The module must answer within ${seconds(power.onBy - now)}.`;
-      then = 'If it has not answered by then, the tool gives up; nothing will have been written to the module.';
+      then = 'If it has not answered by then, the tool gives up; nothing of the download will have been sent to the module.';
     } else if (typeof power.offBy === 'number') {
       deadline = `The hand must be off within ${seconds(power.offBy - now)}.`;
-      then = 'If it is still on by then, the tool gives up; nothing will have been written to the module.';
+      then = 'If it is still on by then, the tool gives up; nothing of the download will have been sent to the module.';
     }
   }
   $('power-step').textContent = step;
