@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 
+#include <filesystem>
 #include <fstream>
 #include <set>
 #include <sstream>
@@ -107,7 +108,7 @@ TEST(GuideRehearsal, ANormalRunFeedsEveryEventInOrder) {
   EXPECT_EQ(end["status"], 0);
   EXPECT_EQ(end["outcome"], "done");
   EXPECT_EQ(end["stage"], "closing");
-  EXPECT_EQ(end["touched"], "fully");
+  EXPECT_EQ(end["holds"], "written");
   EXPECT_GE(end["seconds"].get<double>(), 0);
   std::vector<json> summaries = eventsNamed(events, "summary");
   ASSERT_EQ(summaries.size(), 1u);
@@ -122,7 +123,7 @@ struct Failure {
   std::string errorStart;
   int status;
   std::string stage;
-  std::string touched;
+  std::string holds;
   bool closingLine;
 };
 
@@ -137,6 +138,8 @@ class GuideFailure : public testing::TestWithParam<Failure> {};
 
 TEST_P(GuideFailure, FeedsTheToolsErrorAndEndsWithItsStatus) {
   const Failure& failure = GetParam();
+  // What an earlier test of this process left in the record is not this test's.
+  std::filesystem::remove_all(guideStateHome() + "/nodletflash");
   GuideRun run = runGuide(rehearsal(failure.scenario, {"13", kTiny}));
   EXPECT_EQ(run.status, failure.status) << run.output;
   std::vector<json> events = jsonEvents(run.output);
@@ -153,8 +156,18 @@ TEST_P(GuideFailure, FeedsTheToolsErrorAndEndsWithItsStatus) {
   EXPECT_EQ(end["status"], failure.status);
   EXPECT_EQ(end["outcome"], "failed");
   EXPECT_EQ(end["stage"], failure.stage);
-  EXPECT_EQ(end["touched"], failure.touched);
-  EXPECT_FALSE(end["meaning"].get<std::string>().empty());
+  EXPECT_EQ(end["holds"], failure.holds);
+  // Words that claim a state go with that state alone: in the end's meaning and the causes.
+  std::string meaning = end["meaning"].get<std::string>();
+  EXPECT_EQ(meaning.find("part-way") != std::string::npos, failure.holds == "part-way") << meaning;
+  EXPECT_EQ(meaning.find("may be erased") != std::string::npos, failure.holds == "may-be-erased")
+      << meaning;
+  EXPECT_EQ(meaning.find("never began") != std::string::npos, failure.holds == "unchanged")
+      << meaning;
+  for (const json& cause : errors[0]["causes"]) {
+    EXPECT_EQ(cause.dump().find("part-way"), std::string::npos) << cause;
+    EXPECT_EQ(cause.dump().find("as it was"), std::string::npos) << cause;
+  }
   EXPECT_FALSE(errors[0]["meaning"].is_null()) << errors[0];
   EXPECT_FALSE(errors[0]["causes"].empty()) << errors[0];
   // The last instruction, to power-cycle after a complete download, never follows a failure.
@@ -168,18 +181,18 @@ INSTANTIATE_TEST_SUITE_P(
     Scenarios, GuideFailure,
     testing::Values(
         Failure{"never-powers-off", "Timeout occured while waiting for nodlet to be powered off", 1,
-                "power-cycle", "no", true},
+                "power-cycle", "unchanged", true},
         Failure{"never-answers", "Timeout occured while attempting to connect to nodlet", 1,
-                "power-cycle", "no", true},
-        Failure{"reset-write-fails", "Error resetting nodlet.", 1, "download", "no", true},
+                "power-cycle", "unchanged", true},
+        Failure{"reset-write-fails", "Error resetting nodlet.", 1, "download", "unchanged", true},
         Failure{"data-write-fails-at=1", "Error sending firmware byte, line #1, count #1.", 1,
-                "download", "no", true},
+                "download", "may-be-erased", true},
         Failure{"data-write-fails-at=100", "Error sending firmware byte, line #2, count #22.", 1,
-                "download", "partly", true},
+                "download", "part-way", true},
         Failure{"close-fails", "Error closing CAN connection (most likely not a problem)", 1,
-                "closing", "fully", true},
-        Failure{"class-wrong", "Priority class is not 0x80. Aborting.", 255, "starting", "no",
-                false}),
+                "closing", "written", true},
+        Failure{"class-wrong", "Priority class is not 0x80. Aborting.", 255, "starting",
+                "unchanged", false}),
     [](const testing::TestParamInfo<Failure>& param) {
       std::string name;
       for (char c : param.param.scenario) {
@@ -444,7 +457,7 @@ TEST(GuideRehearsal, CtrlCIsPassedOnAndTheLogIsComplete) {
   std::vector<json> ends = eventsNamed(events, "end");
   ASSERT_EQ(ends.size(), 2u);
   EXPECT_EQ(ends[0]["outcome"], "interrupted");
-  EXPECT_EQ(ends[0]["touched"], "no");
+  EXPECT_EQ(ends[0]["holds"], "unchanged");
   EXPECT_EQ(ends[0]["stage"], "power-cycle");
   EXPECT_EQ(ends[0]["status"], 128 + SIGINT);
   EXPECT_EQ(ends[1]["outcome"], "skipped");
@@ -453,13 +466,16 @@ TEST(GuideRehearsal, CtrlCIsPassedOnAndTheLogIsComplete) {
   ASSERT_EQ(started.size(), 1u);
   pid_t child = std::stoi(started[0]);
   EXPECT_EQ(kill(child, 0), -1);
-  // The log ends with the interruption, the module's end and the sequence's.
+  // The log ends with the interruption, the module's end, its record and the sequence's.
   std::vector<std::string> lines = fileLines(log);
-  ASSERT_GE(lines.size(), 5u);
-  EXPECT_NE(lines[lines.size() - 4].find("interrupted by the person during stage power-cycle"),
+  ASSERT_GE(lines.size(), 6u);
+  EXPECT_NE(lines[lines.size() - 5].find("interrupted by the person during stage power-cycle"),
             std::string::npos);
-  EXPECT_NE(lines[lines.size() - 3].find("meaning: Interrupted before the download began"),
+  EXPECT_NE(lines[lines.size() - 4].find("meaning: Interrupted before the download began"),
             std::string::npos);
+  EXPECT_NE(lines[lines.size() - 3].find("record: this computer has no record of the module"),
+            std::string::npos)
+      << lines[lines.size() - 3];
   EXPECT_NE(lines[lines.size() - 2].find("end: interrupted, exit status 130"), std::string::npos);
   EXPECT_NE(lines.back().find("sequence: 12=interrupted 13=skipped"), std::string::npos);
 }

@@ -178,7 +178,7 @@ void JsonFeed::moduleEnds(const ModuleInfo& module, const ModuleOutcome& outcome
   object["seconds"] = rounded(outcome.seconds, 1000);
   object["outcome"] = resultName(outcome.result);
   object["stage"] = stageName(outcome.stage);
-  object["touched"] = touchedName(outcome.touched);
+  object["holds"] = holdsName(outcome.holds);
   object["meaning"] = outcomeMeaning(module, outcome);
   object["overridden"] = outcome.overridden;
   object["log"] = textOrNull(module.logPath);
