@@ -13,6 +13,7 @@
 #include "interruption.h"
 #include "json_feed.h"
 #include "line_printer.h"
+#include "module_record.h"
 #include "run_log.h"
 #include "scenario.h"
 #include "sequence.h"
@@ -211,15 +212,17 @@ int guide(int argc, char** argv) {
   LinePrinter printer(stdout, noColour != nullptr && noColour[0] != '\0');
   std::unique_ptr<RunObserver> view;
   JsonFeed* feed = nullptr;
+  TerminalView* terminal = nullptr;
   if (options.json) {
     auto json = std::make_unique<JsonFeed>(jsonLinesSink(stdout));
     feed = json.get();
     view = std::move(json);
   } else {
-    auto terminal = std::make_unique<TerminalView>(
+    auto shown = std::make_unique<TerminalView>(
         &printer, options.settings.rehearse ? options.settings.scenario : std::string());
-    terminal->setCommandLine(options.words);
-    view = std::move(terminal);
+    shown->setCommandLine(options.words);
+    terminal = shown.get();
+    view = std::move(shown);
   }
   RunObservers observers;
   observers.add(view.get());
@@ -228,11 +231,21 @@ int guide(int argc, char** argv) {
     log = std::make_unique<RunLog>(options.log.path, wallStart);
     observers.add(log.get());
   }
-  Sequence sequence(std::move(modules), options.settings, &clock, &observers, log.get());
+  // A rehearsal keeps a record of its own: the virtual hand's modules are not the real ones.
+  ModuleRecordFile records = thisUsersModuleRecord(options.settings.rehearse);
+  Sequence sequence(std::move(modules), options.settings, &clock, &observers, log.get(), &records);
+  if (terminal != nullptr) {
+    terminal->showRecords(sequence.modules(), sequence.recordWarning());
+  } else if (!sequence.recordWarning().empty()) {
+    // The feed stays JSON: the warning goes where the tool's own complaints go, and in the
+    // feed's first event.
+    std::fprintf(stderr, "nodletflash-guide: warning: %s\n", sequence.recordWarning().c_str());
+  }
   if (feed != nullptr) {
     FeedRun run = feedRun(argc, argv, options, wallStart);
     run.understood = true;
     run.modules = sequence.modules();
+    run.recordWarning = sequence.recordWarning();
     feed->runBegins(run, clock.now());
   }
   int status = sequence.run(0);

@@ -6,9 +6,12 @@ const Cause kNotAFirmwareFile{
     "The file is not the firmware image: images are text files of about a hundred kilobytes.",
     "Check that you picked the right file; nodletflash-check tells what the file holds."};
 
-const Cause kPartWayThrough{
-    "Whatever the cause, the module is part-way through its download and may not start until "
-    "it is flashed completely.",
+// The download stopped at a character: the start of the download reached the module, and the
+// characters before that one (none when it was the file's first) went out.
+const Cause kStoppedInTheDownload{
+    "Whatever the cause, the download stopped before its end: the module's firmware may be "
+    "erased, and it holds at most part of the new one, so it may not start until it is flashed "
+    "completely.",
     "Switch the hand off and on again, and flash the same module again with the same file."};
 
 std::vector<Trouble> makeTable() {
@@ -241,8 +244,9 @@ std::vector<Trouble> makeTable() {
                    {}});
 
   table.push_back({"ERRORError signaling start of firmware download.",
-                   "The adapter refused the frame that starts the download. The module was "
-                   "reset and has no new firmware yet.",
+                   "The adapter refused the frame that starts the download, so no character "
+                   "of the file was sent. The module was reset and holds the firmware it had "
+                   "before.",
                    {{"The adapter was unplugged or its bus went bus-off.",
                      "Check the cable and the termination, replug the adapter, then "
                      "flash the module again."}},
@@ -259,12 +263,12 @@ std::vector<Trouble> makeTable() {
          "Check the file with nodletflash-check; get it again if it reports a problem."},
         {"The interface went bus-off (ip -details -statistics link show can0 shows it).",
          "Check the termination and that nothing else runs on the bus."},
-        kPartWayThrough},
+        kStoppedInTheDownload},
        {{"The hand lost power or the CAN cable came loose.",
          "Check the supply and the cable, then flash the module again."},
         {"The module stopped at a damaged record of the file.",
          "Check the file with nodletflash-check; get it again if it reports a problem."},
-        kPartWayThrough}});
+        kStoppedInTheDownload}});
 
   table.push_back(
       {"ERRORError sending firmware byte, line #%d, count #%d. Please reboot your hand and try "
@@ -272,10 +276,10 @@ std::vector<Trouble> makeTable() {
        "The adapter refused a frame of the download.",
        {{"The adapter was unplugged, or the interface went down or bus-off.",
          "Replug the adapter; check the cable and the termination."},
-        kPartWayThrough},
+        kStoppedInTheDownload},
        {{"The adapter was unplugged, or its bus went bus-off.",
          "Replug the adapter; check the cable and the termination."},
-        kPartWayThrough}});
+        kStoppedInTheDownload}});
 
   table.push_back(
       {"ERRORError closing CAN connection (most likely not a problem)",

@@ -167,6 +167,8 @@ class GuideFailure : public testing::TestWithParam<Failure> {};
 
 TEST_P(GuideFailure, FeedsTheToolsErrorAndEndsWithItsStatus) {
   const Failure& failure = GetParam();
+  // What an earlier test of this process left in the record is not this test's.
+  std::filesystem::remove_all(guideStateHome() + "/nodletflash");
   GuideRun run = runGuide(rehearsal(failure.scenario, {"13", kTiny}));
   EXPECT_EQ(run.status, failure.status) << run.output;
   std::vector<json> events = jsonEvents(run.output);
@@ -185,7 +187,17 @@ TEST_P(GuideFailure, FeedsTheToolsErrorAndEndsWithItsStatus) {
   EXPECT_EQ(end["stage"], failure.stage);
   EXPECT_EQ(end["holds"], failure.holds);
   EXPECT_EQ(events.back()["status"], failure.status);
-  EXPECT_FALSE(end["meaning"].get<std::string>().empty());
+  // Words that claim a state go with that state alone: in the end's meaning and the causes.
+  std::string meaning = end["meaning"].get<std::string>();
+  EXPECT_EQ(meaning.find("part-way") != std::string::npos, failure.holds == "part-way") << meaning;
+  EXPECT_EQ(meaning.find("may be erased") != std::string::npos, failure.holds == "may-be-erased")
+      << meaning;
+  EXPECT_EQ(meaning.find("never began") != std::string::npos, failure.holds == "unchanged")
+      << meaning;
+  for (const json& cause : errors[0]["causes"]) {
+    EXPECT_EQ(cause.dump().find("part-way"), std::string::npos) << cause;
+    EXPECT_EQ(cause.dump().find("as it was"), std::string::npos) << cause;
+  }
   EXPECT_FALSE(errors[0]["meaning"].is_null()) << errors[0];
   EXPECT_FALSE(errors[0]["causes"].empty()) << errors[0];
   // The last instruction, to power-cycle after a complete download, never follows a failure.
@@ -495,13 +507,16 @@ TEST(GuideRehearsal, CtrlCIsPassedOnAndTheLogIsComplete) {
   ASSERT_EQ(started.size(), 1u);
   pid_t child = std::stoi(started[0]);
   EXPECT_EQ(kill(child, 0), -1);
-  // The log ends with the interruption, the module's end and the sequence's.
+  // The log ends with the interruption, the module's end, its record and the sequence's.
   std::vector<std::string> lines = fileLines(log);
-  ASSERT_GE(lines.size(), 5u);
-  EXPECT_NE(lines[lines.size() - 4].find("interrupted by the person during stage power-cycle"),
+  ASSERT_GE(lines.size(), 6u);
+  EXPECT_NE(lines[lines.size() - 5].find("interrupted by the person during stage power-cycle"),
             std::string::npos);
-  EXPECT_NE(lines[lines.size() - 3].find("meaning: Interrupted before the download began"),
+  EXPECT_NE(lines[lines.size() - 4].find("meaning: Interrupted before the download began"),
             std::string::npos);
+  EXPECT_NE(lines[lines.size() - 3].find("record: this computer has no record of the module"),
+            std::string::npos)
+      << lines[lines.size() - 3];
   EXPECT_NE(lines[lines.size() - 2].find("end: interrupted, exit status 130"), std::string::npos);
   EXPECT_NE(lines.back().find("sequence: 12=interrupted 13=skipped"), std::string::npos);
 }

@@ -70,7 +70,37 @@ void readAll(int fd, pid_t pid, GuideRun* run,
   }
 }
 
+// The scratch state folder, made and put in the environment before any test runs.
+struct StateHome {
+  StateHome() {
+    char folder[] = "/tmp/guide-state-XXXXXX";
+    if (mkdtemp(folder) != nullptr) {
+      path = folder;
+      setenv("XDG_STATE_HOME", folder, 1);
+    }
+  }
+  ~StateHome() {
+    if (!path.empty()) {
+      std::error_code ignored;
+      std::filesystem::remove_all(path, ignored);
+    }
+  }
+  std::string path;
+};
+
+const StateHome& stateHome() {
+  static StateHome home;
+  return home;
+}
+
+// Made at start-up, before any guide is started.
+[[maybe_unused]] const bool kStateHomeSet = !stateHome().path.empty();
+
 }  // namespace
+
+const std::string& guideStateHome() {
+  return stateHome().path;
+}
 
 GuideRun runGuideWatching(const std::vector<std::string>& args,
                           const std::function<void(const std::string&, pid_t)>& onOutput,

@@ -42,6 +42,11 @@ GuideRun runGuideWatching(
     const std::function<void(const std::string& output, pid_t guide)>& onOutput,
     bool hangupIgnored = false);
 
+/// The XDG_STATE_HOME of every guide this test process starts: a scratch folder of the
+/// process's own, removed when it ends, so that no test writes the user's own record of the
+/// modules or meets another test's. Set when the process starts.
+const std::string& guideStateHome();
+
 /// A scratch directory for one test, removed with it.
 struct ScratchDir {
   ScratchDir();

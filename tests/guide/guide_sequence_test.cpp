@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <cmath>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 
@@ -80,6 +81,13 @@ TEST(GuideFeed, EveryScenarioEndsWithWhatReachedTheModuleAndWhy) {
     if (stage < 3) {
       EXPECT_EQ(end["holds"], "unchanged") << end;
     }
+    if (end["outcome"] == "done") {
+      EXPECT_EQ(end["holds"], "written") << end;
+      EXPECT_EQ(end["stage"], "closing") << end;
+    }
+    if (end["holds"] != "unchanged") {
+      EXPECT_GE(stage, 3) << end;
+    }
     // A failure without the tool's error still says why.
     if (end["outcome"] == "failed" && eventsNamed(events, "error").empty()) {
       EXPECT_NE(end["meaning"].get<std::string>().find("no error message"), std::string::npos)
@@ -106,7 +114,7 @@ TEST(GuideFeed, AStatusWithoutAnErrorLineIsExplainedByTheGuide) {
                             "one processor, or read either back"),
             std::string::npos)
       << run.output;
-  EXPECT_NE(run.output.find("No firmware reached the module"), std::string::npos);
+  EXPECT_NE(run.output.find("The download never began on the module"), std::string::npos);
 }
 
 TEST(GuideSequence, ADamagedThirdFileMeansNothingIsFlashed) {
@@ -329,3 +337,130 @@ TEST(GuideSequence, ALogIsNeverOverwrittenAndOneThatCannotBeMadeStopsTheModule) 
 }
 
 }  // namespace
+
+namespace {
+
+std::string rehearsalRecordPath() {
+  return guideStateHome() + "/nodletflash/rehearsals.json";
+}
+
+json recordOf(const std::string& path) {
+  std::ifstream in(path);
+  return json::parse(in, nullptr, false);
+}
+
+std::vector<std::string> rehearsing(const std::string& scenario, std::vector<std::string> rest) {
+  std::vector<std::string> args{"--rehearse=" + scenario, "--sim=" + std::string(SIM_PATH),
+                                "--sim-clock=virtual"};
+  args.insert(args.end(), rest.begin(), rest.end());
+  return args;
+}
+
+}  // namespace
+
+TEST(GuideRecord, APartWayModuleIsToldAtTheNextStartAndAtItsEndUntilItIsWrittenWhole) {
+  ScratchDir dir;
+  std::filesystem::remove(rehearsalRecordPath());
+  GuideRun partWay =
+      runGuide(rehearsing("data-write-fails-at=100", {"--json", "--no-log", "13", kTiny}));
+  ASSERT_EQ(partWay.status, 1);
+  json record = recordOf(rehearsalRecordPath());
+  ASSERT_TRUE(record.is_object()) << record;
+  EXPECT_EQ(record["modules"]["13"]["holds"], "part-way") << record;
+  EXPECT_EQ(record["modules"]["13"]["file"], kTiny);
+  EXPECT_EQ(record["modules"]["13"]["sha256"].get<std::string>().size(), 64u);
+  // A rehearsal keeps a record of its own: the real hand's is never written by one.
+  EXPECT_FALSE(exists(guideStateHome() + "/nodletflash/modules.json"));
+
+  // The next run ends before the download (the hand never switched off): its start and its end
+  // say what this computer left in the module, and that it is this computer's word.
+  std::string log = dir.path + "/second.log";
+  GuideRun second = runGuide(rehearsing("never-powers-off", {"--log=" + log, "13", kTiny}));
+  EXPECT_EQ(second.status, 1);
+  const std::string note =
+      "Module 13 (Finger 3) was left part-way by a rehearsal on this computer at ";
+  size_t told = second.output.find(note);
+  ASSERT_NE(told, std::string::npos) << second.output;
+  EXPECT_LT(told, second.output.find("Module 13 (Finger 3): " + kTiny));
+  EXPECT_NE(second.output.find("flash it completely before the hand is used. This is this "
+                               "computer's record of its rehearsals"),
+            std::string::npos);
+  size_t end = second.output.find("Module 13 (Finger 3): failed");
+  ASSERT_NE(end, std::string::npos) << second.output;
+  EXPECT_NE(second.output.find("it holds what it held before this turn. " + note, end),
+            std::string::npos)
+      << second.output;
+  EXPECT_EQ(second.output.find("as it was"), std::string::npos);
+  std::string logText;
+  for (const std::string& line : fileLines(log)) {
+    logText += line + "\n";
+  }
+  EXPECT_NE(logText.find("record before: this computer's record of the module: part-way"),
+            std::string::npos)
+      << logText;
+  EXPECT_NE(logText.find("record: this computer's record of the module: part-way"),
+            std::string::npos);
+  EXPECT_NE(logText.find("holds unchanged"), std::string::npos);
+  EXPECT_EQ(recordOf(rehearsalRecordPath())["modules"]["13"]["holds"], "part-way");
+
+  // Flashed whole: the record says so, and the next start has nothing to tell.
+  ASSERT_EQ(runGuide(rehearsing("normal", {"--no-log", "13", kTiny})).status, 0);
+  EXPECT_EQ(recordOf(rehearsalRecordPath())["modules"]["13"]["holds"], "written");
+  GuideRun after = runGuide(rehearsing("never-answers", {"--no-log", "13", kTiny}));
+  EXPECT_EQ(after.output.find("was left"), std::string::npos) << after.output;
+}
+
+TEST(GuideRecord, AFailureAtTheFirstCharacterSaysMayBeErasedEverywhere) {
+  ScratchDir dir;
+  std::filesystem::remove(rehearsalRecordPath());
+  std::string log = dir.path + "/run.log";
+  GuideRun run = runGuide(rehearsing("data-write-fails-at=1", {"--log=" + log, "12", kTiny}));
+  EXPECT_EQ(run.status, 1);
+  size_t end = run.output.find("Module 12 (Finger 2): failed");
+  ASSERT_NE(end, std::string::npos) << run.output;
+  EXPECT_NE(run.output.find("its firmware may be erased", end), std::string::npos) << run.output;
+  EXPECT_EQ(run.output.find("part-way"), std::string::npos) << run.output;
+  std::string logText;
+  for (const std::string& line : fileLines(log)) {
+    logText += line + "\n";
+  }
+  EXPECT_NE(logText.find("holds may-be-erased, 0 characters sent"), std::string::npos) << logText;
+  EXPECT_EQ(recordOf(rehearsalRecordPath())["modules"]["12"]["holds"], "may-be-erased");
+  GuideRun next = runGuide(rehearsing("never-answers", {"--no-log", "12", kTiny}));
+  EXPECT_NE(next.output.find("Module 12 (Finger 2) may have been left erased by a rehearsal on "
+                             "this computer"),
+            std::string::npos)
+      << next.output;
+}
+
+TEST(GuideRecord, ADamagedOrUnwritableRecordIsAWarningAndTheRunGoesOn) {
+  std::string folder = guideStateHome() + "/nodletflash";
+  std::filesystem::create_directories(folder);
+  std::ofstream(rehearsalRecordPath()) << "{\"version\":1,\"modules\":{\"12\":";
+  GuideRun damaged = runGuide(rehearsing("normal", {"--no-log", "12", kTiny}));
+  EXPECT_EQ(damaged.status, 0) << damaged.output;
+  EXPECT_NE(
+      damaged.output.find("warning: this computer's record of what it wrote to the modules (" +
+                          rehearsalRecordPath() + ") is damaged"),
+      std::string::npos)
+      << damaged.output;
+  // Written anew, whole.
+  EXPECT_EQ(recordOf(rehearsalRecordPath())["modules"]["12"]["holds"], "written");
+
+  // The record's folder is a file: nothing can be read or written there, whoever runs the test.
+  std::filesystem::remove_all(folder);
+  std::ofstream(folder) << "not a folder";
+  GuideRun unwritable = runGuide(rehearsing("data-write-fails-at=100", {"--no-log", "12", kTiny}));
+  EXPECT_EQ(unwritable.status, 1);
+  EXPECT_NE(unwritable.output.find("warning: this computer's record of what it wrote to the "
+                                   "modules (" +
+                                   rehearsalRecordPath() + ") cannot be read"),
+            std::string::npos)
+      << unwritable.output;
+  EXPECT_NE(unwritable.output.find("warning: this computer's record of module 12 (Finger 2) could "
+                                   "not be updated"),
+            std::string::npos)
+      << unwritable.output;
+  EXPECT_NE(unwritable.output.find("stopped part-way"), std::string::npos);
+  std::filesystem::remove(folder);
+}

@@ -1,5 +1,5 @@
-// A failure at each stage keeps the screen: the tool's error text, its causes, whether the
-// module was touched, and "Try this module again", which runs the module once more.
+// A failure at each stage keeps the screen: the tool's error text, its causes, what the module
+// holds, and "Try this module again", which runs the module once more.
 import assert from 'node:assert/strict';
 import fs from 'node:fs';
 import path from 'node:path';
@@ -10,19 +10,22 @@ let browser;
 before(async () => { browser = await startBrowser(); });
 after(async () => { await browser.close(); });
 
+// What each ending means for the module, as the verdict says it.
 const scenarios = [
   { scenario: 'never-powers-off', error: 'Timeout occured while waiting for nodlet to be powered off',
-    touched: /^Nothing was written to the module/ },
+    holds: /^The download never began on the module: it holds what it held before this turn\./ },
   { scenario: 'never-answers', error: 'Timeout occured while attempting to connect',
-    touched: /^Nothing was written to the module/ },
+    holds: /^The download never began on the module/ },
+  { scenario: 'data-write-fails-at=1', error: 'Error sending firmware byte, line #1, count #1.',
+    holds: /^The start of the download may have reached the module, and no character of the file is known to have reached it: its firmware may be erased/ },
   { scenario: 'data-write-fails-at=100', error: 'Error sending firmware byte, line #2, count #22.',
-    touched: /^The module was written part-way/, shot: 'window-failure.png' },
+    holds: /^The download stopped part-way, after 99 of the file's characters had been sent/, shot: 'window-failure.png' },
   { scenario: 'close-fails', error: 'Error closing CAN connection',
-    touched: /^Every character reached the module/ },
+    holds: /^Every character of the file was sent to the module/ },
 ];
 
-for (const { scenario, error, touched, shot: name } of scenarios) {
-  test(`${scenario}: the error, its causes, touched in words, and another try`, { timeout: 60000 }, async () => {
+for (const { scenario, error, holds, shot: name } of scenarios) {
+  test(`${scenario}: the error, its causes, what the module holds, and another try`, { timeout: 60000 }, async () => {
     const guide = await startGuide([`--rehearse=${scenario}`, '--sim-clock=virtual', '--no-log', '13', 'tiny.hex']);
     try {
       const page = await browser.context.newPage();
@@ -34,7 +37,12 @@ for (const { scenario, error, touched, shot: name } of scenarios) {
       assert.equal(await page.getAttribute('#verdict', 'class'), 'panel verdict-failed');
       assert.ok((await page.textContent('#failure-error')).startsWith(error));
       assert.ok((await page.$$('#failure-causes li')).length > 0, 'no cause shown');
-      assert.match(await page.textContent('#failure-touched'), touched);
+      const meaning = await page.textContent('#verdict-meaning');
+      assert.match(meaning, holds);
+      // No word of a state the module is not in, in the verdict or the causes.
+      const causes = await page.textContent('#failure-causes');
+      if (!/part-way/.test(holds.source)) assert.doesNotMatch(meaning + causes, /part-way/);
+      if (!/erased/.test(holds.source)) assert.doesNotMatch(meaning, /may be erased/);
       assert.equal(await page.textContent('#modules tbody td.state'), 'failed');
       if (name) await shot(page, name);
 
@@ -111,6 +119,63 @@ test('a file damaged anywhere in the sequence: Start refuses every module, as th
     assert.deepEqual(ends.slice(3).map((e) => e.outcome), ['done', 'done', 'done']);
     await page.click('#close');
     assert.equal((await guide.exited).code, 0);
+  } finally {
+    await guide.stop();
+  }
+});
+
+test('part-way, tried again, then cancelled in the power cycle: every word says part-way', { timeout: 120000 }, async () => {
+  // On the real clock, so that the second turn's power cycle lasts long enough to cancel it.
+  const guide = await startGuide(['--rehearse=data-write-fails-at=100', '--no-log', '13', 'tiny.hex']);
+  try {
+    const page = await browser.context.newPage();
+    await page.goto(guide.url);
+    await page.click('#start');
+    await page.waitForSelector('#retry:not([hidden])', { timeout: 60000 });
+    assert.match(await page.textContent('#verdict-meaning'), /stopped part-way/);
+    await page.click('#retry');
+    await page.waitForSelector('#power:not([hidden])', { timeout: 30000 });
+    await page.click('#cancel');
+    const confirm = await page.textContent('#confirm-text');
+    assert.match(confirm, /Module 13 \(Finger 3\) was left part-way by a rehearsal on this computer at \d\d:\d\d UTC/);
+    assert.doesNotMatch(confirm, /firmware it had/);
+    await page.click('#confirm-yes');
+    await page.waitForFunction(() => /The guide has ended/.test(document.querySelector('#connection').textContent));
+    const verdict = await page.textContent('#verdict-meaning');
+    assert.match(verdict, /^Interrupted before the download began\. The download never began on the module: it holds what it held before this turn\. Module 13 \(Finger 3\) was left part-way/);
+    const ends = (await events(guide)).entries.filter((e) => e.event === 'end');
+    assert.deepEqual(ends.map((e) => e.holds), ['part-way', 'unchanged']);
+    assert.equal((await guide.exited).code, 130);
+    const record = JSON.parse(fs.readFileSync(path.join(guide.work, 'state/nodletflash/rehearsals.json'), 'utf8'));
+    assert.equal(record.modules['13'].holds, 'part-way');
+  } finally {
+    await guide.stop();
+  }
+});
+
+test("before Start, a module's row tells what this computer's record says of it", { timeout: 30000 }, async () => {
+  const record = {
+    version: 1,
+    modules: {
+      12: { holds: 'may-be-erased', utc: '2026-12-09T14:02:11Z', file: 'firmware-100k.hex', sha256: '0'.repeat(64) },
+      13: { holds: 'written', utc: '2026-12-09T14:05:00Z', file: 'tiny.hex', sha256: '0'.repeat(64) },
+    },
+  };
+  const guide = await startGuide(['--rehearse', '--sim-clock=virtual', '--no-log', '12', 'tiny.hex', '13', 'tiny.hex'],
+    { files: { 'state/nodletflash/rehearsals.json': JSON.stringify(record) } });
+  try {
+    const page = await browser.context.newPage();
+    await page.goto(guide.url);
+    await page.waitForSelector('#start:enabled');
+    const notes = await page.$$eval('#modules tbody tr', (rows) => rows.map((row) => {
+      const note = row.querySelector('.record-note');
+      return note ? note.textContent : null;
+    }));
+    assert.equal(notes[0], 'Module 12 (Finger 2) may have been left erased by a rehearsal on this computer at ' +
+      "14:02 UTC on 2026-12-09, with firmware-100k.hex: flash it completely before the hand is used. This is this computer's " +
+      'record of its rehearsals, not an answer from the virtual hand.');
+    assert.equal(notes[1], null);
+    assert.equal(await page.isVisible('#record-warning'), false);
   } finally {
     await guide.stop();
   }

@@ -15,21 +15,26 @@ const guidePath = process.env.GUIDE_PATH;
 export const guideProgram = guidePath;
 const runner = process.env.GUIDE_RUNNER || '';
 
-// The guide with |args|, in a scratch directory with copies of the examples; resolves once it
-// has printed the page's address.
+// The guide with |args|, in a scratch directory with copies of the examples and
+// |options.files| (names relative to it: state/nodletflash/rehearsals.json is the record of the
+// modules); resolves once it has printed the page's address.
 export async function startGuide(args, options = {}) {
   const work = fs.mkdtempSync(path.join(os.tmpdir(), 'window-test-'));
   for (const name of fs.readdirSync(examples)) {
     if (name.endsWith('.hex')) fs.copyFileSync(path.join(examples, name), path.join(work, name));
   }
   for (const [name, text] of Object.entries(options.files || {})) {
+    fs.mkdirSync(path.dirname(path.join(work, name)), { recursive: true });
     fs.writeFileSync(path.join(work, name), text);
   }
   const command = runner ? [runner, guidePath] : [guidePath];
   // options.browser: the guide opens the page itself (with options.env's PATH, a stand-in).
   const browser = options.browser ? [] : ['--no-browser'];
   const child = spawn(command[0], [...command.slice(1), '--window', ...browser, ...args],
-    { cwd: work, stdio: ['ignore', 'pipe', 'pipe'], env: { ...process.env, ...(options.env || {}) } });
+    // This computer's record of the modules is the scratch directory's: a test never writes the
+    // user's own, nor meets another test's.
+    { cwd: work, stdio: ['ignore', 'pipe', 'pipe'],
+      env: { ...process.env, XDG_STATE_HOME: path.join(work, 'state'), ...(options.env || {}) } });
   let stdout = '';
   let stderr = '';
   const exited = new Promise((resolve) => child.on('exit', (code, signal) => resolve({ code, signal })));

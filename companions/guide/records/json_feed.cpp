@@ -151,10 +151,12 @@ void JsonFeed::runBegins(const FeedRun& run, double seconds) {
       modules.push_back(namedModule(module));
     }
     object["modules"] = modules;
+    object["record_warning"] = textOrNull(run.recordWarning);
   } else {
     object["program"] = nullptr;
     object["options"] = nullptr;
     object["modules"] = nullptr;
+    object["record_warning"] = nullptr;
   }
   sink_(object);
 }

@@ -27,6 +27,7 @@ struct FeedRun {
   GuideSettings settings;
   LogChoice log;
   std::vector<ModuleInfo> modules;
+  std::string recordWarning;  // why this computer's record of the modules could not be read
 };
 
 /// What the feed's last event tells of the run.

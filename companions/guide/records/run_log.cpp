@@ -31,6 +31,16 @@ std::string fileSafe(const std::string& text) {
   return safe;
 }
 
+// This computer's record of a module, as the log keeps it.
+std::string recordWords(const ModuleRecord& record) {
+  if (!record.known) {
+    return "this computer has no record of the module";
+  }
+  return std::string("this computer's record of the module: ") + holdsName(record.holds) + ", " +
+         record.utc + ", " + record.file + ", SHA-256 " +
+         (record.sha256.empty() ? std::string("not known") : record.sha256);
+}
+
 }  // namespace
 
 std::string defaultLogName(const std::string& nodeText, std::chrono::system_clock::time_point at) {
@@ -112,6 +122,7 @@ void RunLog::moduleBegins(const ModuleInfo& module, double seconds) {
   std::fprintf(file_, "nodletflash-guide log: module %s, firmware file %s, begun %s\n",
                moduleLabel(module).c_str(), module.path.c_str(), date);
   std::fflush(file_);
+  line(seconds, "record before: " + recordWords(module.recordBefore));
 }
 
 void RunLog::checked(const ModuleInfo& /*module*/, const PreflightResult& checks, bool refused,
@@ -178,10 +189,14 @@ void RunLog::moduleEnds(const ModuleInfo& module, const ModuleOutcome& outcome, 
   if (!outcome.reason.empty()) {
     text += ", " + outcome.reason;
   }
-  char took[64];
-  std::snprintf(took, sizeof(took), ", stage %s, touched %s, after %.3f s",
-                stageName(outcome.stage), touchedName(outcome.touched), outcome.seconds);
+  char took[160];
+  std::snprintf(took, sizeof(took), ", stage %s, holds %s, %s%lld characters sent, after %.3f s",
+                stageName(outcome.stage), holdsName(outcome.holds),
+                outcome.charactersExact ? "" : "at least ",
+                static_cast<long long>(outcome.charactersSent), outcome.seconds);
   line(seconds, "meaning: " + outcomeMeaning(module, outcome));
+  line(seconds, "record: " + recordWords(outcome.recordAfter) +
+                    (outcome.recordWarning.empty() ? "" : "; " + outcome.recordWarning));
   line(seconds, text + took);
 }
 

@@ -1,5 +1,7 @@
 #include "module_outcome.h"
 
+#include "module_records.h"
+
 const char* stageName(Stage stage) {
   switch (stage) {
     case Stage::kChecks:
@@ -55,18 +57,6 @@ const char* holdsName(Holds holds) {
   return "unchanged";
 }
 
-const char* touchedName(Touched touched) {
-  switch (touched) {
-    case Touched::kNo:
-      return "no";
-    case Touched::kPartly:
-      return "partly";
-    case Touched::kFully:
-      return "fully";
-  }
-  return "";
-}
-
 namespace {
 
 // The tool's statuses that come without an ERROR line, and what they mean.
@@ -84,17 +74,12 @@ std::string silentStatusMeaning(int status) {
          " and no error message; the guide cannot tell why. ";
 }
 
-std::string touchedWords(Touched touched) {
-  switch (touched) {
-    case Touched::kNo:
-      return "No firmware reached the module: it is as it was. ";
-    case Touched::kPartly:
-      return "The download began and did not complete: the module may hold part of the new "
-             "firmware and may not work until it is flashed completely. ";
-    case Touched::kFully:
-      return "Every character of the file was sent to the module. ";
+// What to do after a turn that ended without completing.
+std::string remedy(const ModuleOutcome& outcome) {
+  if (outcome.holds == Holds::kUnchanged) {
+    return "Switch the hand off and on before you start again.";
   }
-  return "";
+  return "Switch the hand off and on, and flash this module again with the same file.";
 }
 
 // What a kill after the grace may have left behind.
@@ -117,7 +102,33 @@ std::string killedWords(const ModuleOutcome& outcome) {
 
 }  // namespace
 
+std::string holdsWords(const ModuleInfo& module, const ModuleOutcome& outcome) {
+  std::string of = outcome.charactersExact ? "" : "at least ";
+  of += std::to_string(outcome.charactersSent) + " of the file's ";
+  switch (outcome.holds) {
+    case Holds::kUnchanged: {
+      std::string words =
+          "The download never began on the module: it holds what it held before "
+          "this turn.";
+      std::string note = recordNote(module);
+      return note.empty() ? words : words + " " + note;
+    }
+    case Holds::kMayBeErased:
+      return "The start of the download may have reached the module, and no character of the "
+             "file is known to have reached it: its firmware may be erased, and it may not work "
+             "until it is flashed completely.";
+    case Holds::kPartWay:
+      return "The download stopped part-way, after " + of +
+             "characters had been sent: the module holds part of the new firmware and cannot be "
+             "trusted to work until it is flashed completely.";
+    case Holds::kWritten:
+      return "Every character of the file was sent to the module.";
+  }
+  return "";
+}
+
 std::string outcomeMeaning(const ModuleInfo& module, const ModuleOutcome& outcome) {
+  std::string holds = holdsWords(module, outcome);
   switch (outcome.result) {
     case Result::kDone:
       if (!outcome.overridden.empty()) {
@@ -131,52 +142,46 @@ std::string outcomeMeaning(const ModuleInfo& module, const ModuleOutcome& outcom
                ". Switch the hand off and on to complete the update, and check that the "
                "module works.";
       }
-      return "Every character of the file was sent to the module. Switch the hand off and on to "
-             "complete the update.";
+      return holds + " Switch the hand off and on to complete the update.";
     case Result::kFailed: {
       std::string words =
           outcome.toolGaveError ? std::string() : silentStatusMeaning(outcome.status);
-      words += touchedWords(outcome.touched);
-      if (outcome.touched == Touched::kNo) {
-        words += "Switch the hand off and on before you start again.";
-      } else {
-        words += "Switch the hand off and on, and flash this module again with the same file.";
-      }
-      return words;
+      return words + holds + " " + remedy(outcome);
     }
     case Result::kRefused:
       if (!outcome.fileProblems.empty()) {
         return std::string("Not flashed: ") +
                (module.node == 0 ? "the node number is not valid or " : "") +
                "the firmware file has problems, and the guide never flashes a file with "
-               "problems, not even with --force. The module was not touched.";
+               "problems, not even with --force. " +
+               holds;
       }
-      return "Not flashed: the checks found a problem with this computer or the bus; the module "
-             "was not touched.";
+      return "Not flashed: the checks found a problem with this computer or the bus. " + holds;
     case Result::kNotStarted:
-      return "Not started: " + outcome.reason + ". The module was not touched.";
+      return "Not started: " + outcome.reason + ". " + holds;
     case Result::kInterrupted: {
       std::string killed = killedWords(outcome);
-      if (outcome.stage < Stage::kDownload) {
-        return killed +
-               "Interrupted before the download began: the module was not changed. Switch the "
-               "hand off and on before you start again.";
+      switch (outcome.holds) {
+        case Holds::kUnchanged:
+          return killed +
+                 (outcome.stage < Stage::kDownload ? "Interrupted before the download began. "
+                                                   : "Interrupted. ") +
+                 holds + " " + remedy(outcome);
+        case Holds::kWritten:
+          return killed +
+                 "Interrupted after every character was sent. Switch the hand off and on; if the "
+                 "module does not work, flash it again.";
+        case Holds::kMayBeErased:
+        case Holds::kPartWay:
+          break;
       }
-      if (outcome.touched == Touched::kFully) {
-        return killed +
-               "Interrupted after every character was sent. Switch the hand off and on; if the "
-               "module does not work, flash it again.";
-      }
-      return killed +
-             "Interrupted during the download: the module may hold part of the new firmware and "
-             "may not work until it is flashed completely. Switch the hand off and on, and "
-             "flash this module again with the same file.";
+      return killed + "Interrupted during the download. " + holds + " " + remedy(outcome);
     }
     case Result::kSkipped:
       return "Not flashed: " +
              (outcome.reason.empty() ? std::string("an earlier module did not complete")
                                      : outcome.reason) +
-             ". The module was not touched.";
+             ". " + holds;
   }
   return "";
 }

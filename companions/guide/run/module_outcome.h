@@ -25,14 +25,16 @@ struct ModuleRecord {
 
 /// A module to flash, as the command line named it.
 struct ModuleInfo {
-  int index = 0;          // from 0, in the order given
-  int count = 1;          // how many modules the command line names
-  std::string nodeText;   // the node number as typed, passed to the tool unchanged
-  std::string path;       // the firmware file, passed to the tool unchanged
-  int node = 0;           // the node number by the tool's rule; 0 when it is not valid
-  std::string name;       // "Finger 1" ... "Spread"; empty when the node number is not valid
-  std::string rehearsal;  // the virtual hand's scenario when rehearsing, else empty
-  std::string logPath;    // the log this module's turn is written to; empty when none
+  int index = 0;              // from 0, in the order given
+  int count = 1;              // how many modules the command line names
+  std::string nodeText;       // the node number as typed, passed to the tool unchanged
+  std::string path;           // the firmware file, passed to the tool unchanged
+  int node = 0;               // the node number by the tool's rule; 0 when it is not valid
+  std::string name;           // "Finger 1" ... "Spread"; empty when the node number is not valid
+  std::string rehearsal;      // the virtual hand's scenario when rehearsing, else empty
+  std::string logPath;        // the log this module's turn is written to; empty when none
+  std::string originalName;   // chosen on the window's page: the file's name on the person's
+                              // computer; else empty
   ModuleRecord recordBefore;  // this computer's record of the module when the run began
 };
 
@@ -43,13 +45,6 @@ enum class Stage {
   kPowerCycle,  // the person was asked to switch the hand off and on
   kDownload,    // the download has begun: the module is being rewritten
   kClosing,     // every character was sent
-};
-
-/// Whether data frames reached the module.
-enum class Touched {
-  kNo,      // none: the module's firmware is as it was
-  kPartly,  // the download began and did not complete: some may have
-  kFully,   // every character of the file was sent
 };
 
 /// How a module's turn ended.
@@ -68,12 +63,13 @@ struct ModuleOutcome {
   Stage stage = Stage::kChecks;
   bool haveStatus = false;  // the tool ran and its exit status is known
   int status = 0;
-  double seconds = 0;  // how long the module's turn took, checks included
-  std::string reason;  // kNotStarted, kSkipped: why
-  Touched touched = Touched::kNo;
-  Holds holds = Holds::kUnchanged;  // what the module holds now
-  int64_t charactersSent = 0;       // the file's characters known to have reached the module
-  ModuleRecord recordAfter;         // this computer's record of the module after the turn
+  double seconds = 0;                     // how long the module's turn took, checks included
+  std::string reason;                     // kNotStarted, kSkipped: why
+  Holds holds = Holds::kUnchanged;        // what the module holds now
+  int64_t charactersSent = 0;             // the file's characters known to have reached the module
+  bool charactersExact = true;            // |charactersSent| is the count, not only a least one
+  ModuleRecord recordAfter;               // this computer's record of the module after the turn
+  std::string recordWarning;              // why the record could not be written; empty when it was
   bool toolGaveError = false;             // the tool printed an ERROR line
   std::vector<std::string> overridden;    // the problems --force overrode
   std::vector<std::string> fileProblems;  // kRefused: the problems of the file or node
@@ -96,9 +92,12 @@ inline constexpr double kInterruptGraceSeconds = 20.0;
 /// The word for |stage| and |result| in the JSON feed and the log.
 const char* stageName(Stage stage);
 const char* resultName(Result result);
-const char* touchedName(Touched touched);
 /// "unchanged", "may-be-erased", "part-way", "written": the word for |holds| in the feed and log.
 const char* holdsName(Holds holds);
+
+/// What the module holds after the turn, in the one sentence every face gives for its state
+/// (with what this computer's record says when the turn sent nothing).
+std::string holdsWords(const ModuleInfo& module, const ModuleOutcome& outcome);
 
 /// What the outcome means for the module and what to do, in the words a person is shown.
 std::string outcomeMeaning(const ModuleInfo& module, const ModuleOutcome& outcome);

@@ -5,6 +5,7 @@
 
 #include "hand_channel.h"
 #include "interruption.h"
+#include "module_holds.h"
 #include "subprocess.h"
 #include "tool_access.h"
 #include "tool_locator.h"
@@ -40,50 +41,6 @@ Stage advance(Stage stage, const ToolMessage& message) {
       break;
   }
   return stage == Stage::kChecks ? Stage::kStarting : stage;
-}
-
-// The line and the character of the tool's message about a character it could not send
-// ("line %d, count #%d" or "line #%d, count #%d"); false for any other message.
-bool failedCharacter(const std::string& text, int* line, int* count) {
-  size_t at = text.find("line ");
-  size_t countAt = text.find("count #");
-  if (at == std::string::npos || countAt == std::string::npos || countAt < at) {
-    return false;
-  }
-  at += 5;
-  if (at < text.size() && text[at] == '#') {
-    ++at;
-  }
-  char* end = nullptr;
-  long lineNumber = std::strtol(text.c_str() + at, &end, 10);
-  long countNumber = std::strtol(text.c_str() + countAt + 7, &end, 10);
-  if (lineNumber <= 0 || countNumber <= 0 || lineNumber > INT32_MAX || countNumber > INT32_MAX) {
-    return false;
-  }
-  *line = static_cast<int>(lineNumber);
-  *count = static_cast<int>(countNumber);
-  return true;
-}
-
-// The tool's messages for a reset or start frame it could not send: no data frame followed.
-bool failedBeforeData(const std::string& text) {
-  return text.rfind("Error resetting nodlet", 0) == 0 ||
-         text.rfind("Error signaling start of firmware download", 0) == 0;
-}
-
-// Whether data frames reached the module, from how far the run got and what the tool said.
-// |sent| is the count of characters known to have been sent, or -1 when it is not known.
-Touched touchedBy(Stage stage, int64_t sent, int64_t total) {
-  if (stage < Stage::kDownload) {
-    return Touched::kNo;
-  }
-  if (stage >= Stage::kClosing) {
-    return Touched::kFully;
-  }
-  if (sent == 0) {
-    return Touched::kNo;
-  }
-  return total >= 0 && sent >= total ? Touched::kFully : Touched::kPartly;
 }
 
 }  // namespace
@@ -149,6 +106,7 @@ ModuleOutcome refuseModule(const ModuleInfo& module, const PreflightResult& file
   ModuleOutcome outcome;
   outcome.result = Result::kRefused;
   outcome.fileProblems = problemsOf(fileChecks);
+  outcome.recordAfter = module.recordBefore;
   observer->checked(module, fileChecks, true, clock.now());
   outcome.seconds = clock.now() - began;
   observer->moduleEnds(module, outcome, clock.now());
@@ -157,12 +115,13 @@ ModuleOutcome refuseModule(const ModuleInfo& module, const PreflightResult& file
 
 ModuleOutcome runModule(const ModuleInfo& module, const PreflightResult& fileChecks,
                         const GuideSettings& settings, const GuideClock& clock,
-                        RunObserver* observer) {
+                        RunObserver* observer, ModuleRecords* records) {
   ModuleOutcome outcome;
   double began = clock.now();
   observer->moduleBegins(module, began);
   const auto end = [&](Result result) {
     outcome.result = result;
+    outcome.recordAfter = recordAfterTurn(module, outcome, records, &outcome.recordWarning);
     outcome.seconds = clock.now() - began;
     observer->moduleEnds(module, outcome, clock.now());
     return outcome;
@@ -198,6 +157,10 @@ ModuleOutcome runModule(const ModuleInfo& module, const PreflightResult& fileChe
   }
   HandChannel hand;
   PowerCycleWatch watch(hand.open(settings.rehearse, module.node, &argv));
+  // The file's identity for the record, taken as the tool is about to read the file.
+  if (records != nullptr) {
+    records->turnBegins(module);
+  }
   Subprocess child;
   std::string error;
   bool started = child.start(argv, &error);
@@ -213,8 +176,7 @@ ModuleOutcome runModule(const ModuleInfo& module, const PreflightResult& fileChe
   const ImageSummary& summary = checks.summary;
   DownloadProgress progress(checks.haveSummary ? summary.lineCount : 0,
                             checks.haveSummary ? summary.payloadBefore : std::vector<int64_t>());
-  int64_t total = checks.haveSummary ? summary.payloadChars : -1;
-  int64_t sent = -1;  // characters known to have been sent; -1 while not known
+  DownloadSeen seen;
   ToolMessageReader reader;
   LineSplitter errorSplitter;
   bool interrupted = false;
@@ -244,15 +206,8 @@ ModuleOutcome runModule(const ModuleInfo& module, const PreflightResult& fileChe
       }
       if (message.kind == MessageKind::kError && !message.continuation) {
         outcome.toolGaveError = true;
-        int line = 0;
-        int count = 0;
-        if (failedBeforeData(message.text)) {
-          sent = 0;
-        } else if (failedCharacter(message.text, &line, &count) && checks.haveSummary &&
-                   line <= summary.lineCount) {
-          sent = summary.payloadBefore[static_cast<size_t>(line) - 1] + count - 1;
-        }
       }
+      noteDownload(&seen, message, shown, checks.haveSummary ? &summary : nullptr);
       observer->message(module, message, shown);
       if (message.milestone == Milestone::kPowerCycleAsked) {
         watch.asked(message.seconds);
@@ -310,7 +265,10 @@ ModuleOutcome runModule(const ModuleInfo& module, const PreflightResult& fileChe
   passErrors(clock.now());
   outcome.status = child.finish();
   outcome.haveStatus = true;
-  outcome.touched = touchedBy(outcome.stage, sent, total);
+  HoldsFound found = holdsAfter(seen);
+  outcome.holds = found.holds;
+  outcome.charactersSent = found.charactersSent;
+  outcome.charactersExact = found.exact;
   if (killed) {
     outcome.killed = true;
     outcome.interfaceName = settings.rehearse ? std::string() : toolsInterfaceName();

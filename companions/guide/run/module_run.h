@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "module_outcome.h"
+#include "module_records.h"
 #include "run_observer.h"
 
 /// How the modules are to be flashed, from the command line.
@@ -46,10 +47,11 @@ bool checksRefuse(const PreflightResult& checks, bool force);
 
 /// Runs |module|'s turn and tells |observer| everything as it happens. |fileChecks| are the
 /// checks of its node number and file, already made and found without a problem; this
-/// computer's own are made here.
+/// computer's own are made here. |records| keeps this computer's record of the module, or is
+/// null when none is kept.
 ModuleOutcome runModule(const ModuleInfo& module, const PreflightResult& fileChecks,
                         const GuideSettings& settings, const GuideClock& clock,
-                        RunObserver* observer);
+                        RunObserver* observer, ModuleRecords* records);
 
 /// A module whose node number or file has problems: its checks are told and it is refused.
 ModuleOutcome refuseModule(const ModuleInfo& module, const PreflightResult& fileChecks,

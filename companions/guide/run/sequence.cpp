@@ -36,23 +36,38 @@ bool namedTwice(const std::vector<ModuleInfo>& modules, size_t* first, size_t* s
 }
 
 Sequence::Sequence(std::vector<ModuleInfo> modules, GuideSettings settings, const GuideClock* clock,
-                   RunObserver* observer, TurnRecord* record)
+                   RunObserver* observer, TurnRecord* record, ModuleRecords* records)
     : modules_(std::move(modules)),
       outcomes_(modules_.size()),
       settings_(std::move(settings)),
       clock_(clock),
       observer_(observer),
-      record_(record) {
+      record_(record),
+      records_(records) {
   for (size_t i = 0; i < modules_.size(); ++i) {
     modules_[i].index = static_cast<int>(i);
     modules_[i].count = static_cast<int>(modules_.size());
     modules_[i].rehearsal = settings_.rehearse ? settings_.scenario : std::string();
+  }
+  readRecords();
+}
+
+void Sequence::readRecords() {
+  if (records_ == nullptr) {
+    return;
+  }
+  recordWarning_.clear();
+  std::map<int, ModuleRecord> kept = records_->readAll(&recordWarning_);
+  for (ModuleInfo& module : modules_) {
+    auto found = kept.find(module.node);
+    module.recordBefore = found != kept.end() ? found->second : ModuleRecord();
   }
 }
 
 void Sequence::skip(size_t index, const std::string& reason) {
   outcomes_[index] = ModuleOutcome();
   outcomes_[index].reason = reason;
+  outcomes_[index].recordAfter = modules_[index].recordBefore;
   observer_->moduleEnds(modules_[index], outcomes_[index], clock_->now());
 }
 
@@ -77,6 +92,10 @@ void Sequence::refuseAll(const std::vector<size_t>& todo,
 }
 
 int Sequence::run(size_t first) {
+  // A try again: what the run before it, or another guide, left in the record since.
+  if (runs_++ > 0) {
+    readRecords();
+  }
   // The modules go in order: one before |first| that is not done goes first.
   size_t from = first;
   for (size_t i = 0; i < first && i < modules_.size(); ++i) {
@@ -126,6 +145,7 @@ int Sequence::run(size_t first) {
         outcomes_[i].result = Result::kNotStarted;
         outcomes_[i].reason =
             reason + "; start the guide again with another --log, or with --no-log to keep none";
+        outcomes_[i].recordAfter = modules_[i].recordBefore;
         observer_->moduleBegins(modules_[i], clock_->now());
         observer_->moduleEnds(modules_[i], outcomes_[i], clock_->now());
         status = kRefusedStatus;
@@ -136,7 +156,7 @@ int Sequence::run(size_t first) {
     if (justDone != nullptr) {
       observer_->powerCycleShared(*justDone, modules_[i], clock_->now());
     }
-    outcomes_[i] = runModule(modules_[i], fileChecks[i], settings_, *clock_, observer_);
+    outcomes_[i] = runModule(modules_[i], fileChecks[i], settings_, *clock_, observer_, records_);
     justDone = outcomes_[i].result == Result::kDone ? &modules_[i] : nullptr;
     if (outcomes_[i].result != Result::kDone) {
       status = guideExitStatus(outcomes_[i]);

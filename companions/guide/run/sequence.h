@@ -35,9 +35,11 @@ class TurnRecord {
 class Sequence {
  public:
   /// |modules| in the order given (numbered here); |observer| is told everything; |record| keeps
-  /// each turn, or is null when the person asked for no log.
+  /// each turn, or is null when the person asked for no log; |records| keeps this computer's
+  /// record of the modules across runs, or is null when none is kept. Each module's record
+  /// before the run is read here.
   Sequence(std::vector<ModuleInfo> modules, GuideSettings settings, const GuideClock* clock,
-           RunObserver* observer, TurnRecord* record);
+           RunObserver* observer, TurnRecord* record, ModuleRecords* records = nullptr);
 
   /// Flashes the modules that are not done, from |first| on (from an earlier one when that is
   /// not done: the modules go in order). Returns the guide's exit status: 0 when every module is
@@ -46,12 +48,17 @@ class Sequence {
 
   const std::vector<ModuleInfo>& modules() const { return modules_; }
   const std::vector<ModuleOutcome>& outcomes() const { return outcomes_; }
+  /// Why this computer's record of the modules could not be read when it last was (missing,
+  /// unreadable, damaged); empty when it was read.
+  const std::string& recordWarning() const { return recordWarning_; }
 
  private:
   // Refuses |todo|: the node number or the file of one of them has problems.
   void refuseAll(const std::vector<size_t>& todo, const std::vector<PreflightResult>& fileChecks);
   // A module not flashed because the sequence stopped before it.
   void skip(size_t index, const std::string& reason);
+  // Reads this computer's record of every module into its recordBefore.
+  void readRecords();
 
   std::vector<ModuleInfo> modules_;
   std::vector<ModuleOutcome> outcomes_;
@@ -59,4 +66,7 @@ class Sequence {
   const GuideClock* clock_;
   RunObserver* observer_;
   TurnRecord* record_;
+  ModuleRecords* records_;
+  std::string recordWarning_;
+  int runs_ = 0;
 };

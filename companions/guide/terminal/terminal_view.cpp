@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstdio>
 
+#include "module_records.h"
 #include "power_cycle_text.h"
 #include "redo_command.h"
 #include "troubleshooting.h"
@@ -107,6 +108,18 @@ void TerminalView::powerCycleShared(const ModuleInfo& done, const ModuleInfo& ne
       "One power cycle completes module " + moduleLabel(done) + " and starts module " +
           moduleLabel(next) + ": when asked below to power the hand off and on, do it once.",
       Colour::kBold));
+}
+
+void TerminalView::showRecords(const std::vector<ModuleInfo>& modules, const std::string& warning) {
+  if (!warning.empty()) {
+    printer_->print(printer_->paint("warning: " + warning, Colour::kYellow));
+  }
+  for (const ModuleInfo& module : modules) {
+    std::string note = recordNote(module);
+    if (!note.empty()) {
+      printer_->print(printer_->paint(note, Colour::kYellow));
+    }
+  }
 }
 
 void TerminalView::moduleBegins(const ModuleInfo& module, double /*seconds*/) {
@@ -363,7 +376,7 @@ void TerminalView::moduleEnds(const ModuleInfo& module, const ModuleOutcome& out
           Colour::kRed));
       break;
     case Result::kInterrupted:
-      if (outcome.touched == Touched::kPartly) {
+      if (outcome.holds == Holds::kMayBeErased || outcome.holds == Holds::kPartWay) {
         printer_->print(
             printer_->paint(label + ": INTERRUPTED DURING THE DOWNLOAD. " + meaning, Colour::kRed));
       } else {
@@ -375,6 +388,9 @@ void TerminalView::moduleEnds(const ModuleInfo& module, const ModuleOutcome& out
     case Result::kSkipped:
       printer_->print(printer_->paint(label + ": " + meaning, Colour::kRed));
       break;
+  }
+  if (!outcome.recordWarning.empty()) {
+    printer_->print(printer_->paint("warning: " + outcome.recordWarning, Colour::kYellow));
   }
   if (!module.logPath.empty()) {
     printer_->print("  Log: " + module.logPath);

@@ -20,6 +20,10 @@ class TerminalView : public RunObserver {
   /// the command shown when the sequence stops.
   void setCommandLine(std::vector<std::string> words) { commandLine_ = std::move(words); }
 
+  /// Before the first module: this computer's record of |modules| where a person must know it,
+  /// and |warning| when the record could not be read.
+  void showRecords(const std::vector<ModuleInfo>& modules, const std::string& warning);
+
   void powerCycleShared(const ModuleInfo& done, const ModuleInfo& next, double seconds) override;
   void moduleBegins(const ModuleInfo& module, double seconds) override;
   void checked(const ModuleInfo& module, const PreflightResult& checks, bool refused,

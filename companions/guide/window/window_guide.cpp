@@ -8,6 +8,7 @@
 
 #include "interruption.h"
 #include "json_feed.h"
+#include "module_record.h"
 #include "run_log.h"
 #include "tool_locator.h"
 #include "window_platform.h"
@@ -105,6 +106,13 @@ int runWindow(const GuideSettings& settings, const LogChoice& logChoice,
     session.addModule(std::move(shown));
   }
   session.setLog(logPlace(logChoice));
+  // A rehearsal keeps a record of its own: the virtual hand's modules are not the real ones.
+  ModuleRecordFile records = thisUsersModuleRecord(settings.rehearse);
+  {
+    std::string warning;
+    std::map<int, ModuleRecord> kept = records.readAll(&warning);
+    session.setRecords(std::move(kept), std::move(warning));
+  }
 
   WindowServer server;
   if (!server.start(
@@ -183,8 +191,8 @@ int runWindow(const GuideSettings& settings, const LogChoice& logChoice,
     } else if (action.kind == WindowAction::kStart && session.canStart()) {
       std::vector<WindowModule> shown = session.modules();
       std::vector<ModuleInfo> chosen(shown.begin(), shown.end());
-      sequence =
-          std::make_unique<Sequence>(std::move(chosen), settings, &clock, &observers, log.get());
+      sequence = std::make_unique<Sequence>(std::move(chosen), settings, &clock, &observers,
+                                            log.get(), &records);
       runFrom(0);
     } else if (action.kind == WindowAction::kRetry && sequence != nullptr &&
                session.phase() == WindowPhase::kStopped &&

@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "findings_output.h"
+#include "module_records.h"
 #include "sequence.h"
 
 namespace {
@@ -42,6 +43,8 @@ Json moduleJson(const WindowModule& module, size_t index) {
   object["allowed"] = module.allowed;
   object["findings"] = module.findings;
   object["summary"] = module.summary;
+  std::string note = recordNote(module);
+  object["record_note"] = note.empty() ? Json(nullptr) : Json(note);
   return object;
 }
 
@@ -67,8 +70,40 @@ void WindowSession::publish(Json entry) {
   changedLocked();
 }
 
+void WindowSession::prepareLocked(WindowModule* module) const {
+  module->rehearsal = rehearsal_.is_string() ? rehearsal_.get<std::string>() : std::string();
+  auto found = records_.find(module->node);
+  module->recordBefore = found != records_.end() ? found->second : ModuleRecord();
+}
+
+void WindowSession::setRecords(std::map<int, ModuleRecord> records, std::string warning) {
+  std::lock_guard lock(mutex_);
+  records_ = std::move(records);
+  recordWarning_ = std::move(warning);
+  for (WindowModule& module : modules_) {
+    prepareLocked(&module);
+  }
+  ++version_;
+  changedLocked();
+}
+
+void WindowSession::setRecordAfter(int node, const ModuleRecord& record,
+                                   const std::string& warning) {
+  std::lock_guard lock(mutex_);
+  records_[node] = record;
+  for (WindowModule& module : modules_) {
+    prepareLocked(&module);
+  }
+  if (!warning.empty()) {
+    recordWarning_ += (recordWarning_.empty() ? "" : " ") + warning;
+  }
+  ++version_;
+  changedLocked();
+}
+
 void WindowSession::addModule(WindowModule module) {
   std::lock_guard lock(mutex_);
+  prepareLocked(&module);
   modules_.push_back(std::move(module));
   ++version_;
   changedLocked();
@@ -163,6 +198,7 @@ Json WindowSession::stateLocked() const {
   state["picking"] = picking_;
   state["rehearsal"] = rehearsal_;
   state["log"] = log_.empty() ? Json(nullptr) : Json(log_);
+  state["record_warning"] = recordWarning_.empty() ? Json(nullptr) : Json(recordWarning_);
   Json modules = Json::array();
   bool startable = !modules_.empty() && phase_ == WindowPhase::kChoosing;
   for (size_t i = 0; i < modules_.size(); ++i) {
@@ -288,6 +324,7 @@ bool WindowSession::upload(const std::string& page, const std::string& nodeText,
   }
   ++uploads_;
   module.originalName = originalName;
+  prepareLocked(&module);
   std::ofstream out(module.path, std::ios::binary | std::ios::trunc);
   out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
   out.close();

@@ -8,6 +8,7 @@
 #include <cstddef>
 #include <deque>
 #include <functional>
+#include <map>
 #include <mutex>
 #include <nlohmann/json.hpp>
 #include <string>
@@ -18,7 +19,6 @@
 
 /// A module as the window shows it before and between runs: the module, and what the page adds.
 struct WindowModule : ModuleInfo {
-  std::string originalName;  // the name on the person's computer, when the page uploaded it
   bool checked = false;
   bool allowed = false;  // the checks let it start
   nlohmann::ordered_json findings = nlohmann::ordered_json::array();
@@ -53,6 +53,12 @@ class WindowSession {
   void setChecks(size_t index, const PreflightResult& checks, bool allowed);
   void setPhase(WindowPhase phase);
   void setLog(const std::string& where);
+  /// This computer's record of the modules when the guide began, and |warning| when it could
+  /// not be read: each module's row tells what a person must know of it before the start.
+  void setRecords(std::map<int, ModuleRecord> records, std::string warning);
+  /// |node|'s record after its turn, and |warning| when it could not be written: what the
+  /// pages say of the module from then on.
+  void setRecordAfter(int node, const ModuleRecord& record, const std::string& warning);
   /// Waits up to |timeoutMs| for an action; false when none came.
   bool nextAction(int timeoutMs, WindowAction* action);
   std::vector<WindowModule> modules() const;
@@ -86,6 +92,8 @@ class WindowSession {
 
  private:
   bool drivesLocked(const std::string& page, double now);
+  // What the window knows of |module| before its turn: the rehearsal, the record.
+  void prepareLocked(WindowModule* module) const;
   nlohmann::ordered_json stateLocked() const;
   void changedLocked();
 
@@ -99,6 +107,8 @@ class WindowSession {
   nlohmann::ordered_json rehearsal_;
   WindowPhase phase_ = WindowPhase::kChoosing;
   std::string log_;
+  std::map<int, ModuleRecord> records_;
+  std::string recordWarning_;
   int uploads_ = 0;
   unsigned version_ = 0;  // counts changes of the state outside the entries
   std::string driver_;

@@ -27,8 +27,11 @@ void WindowLines::moduleBegins(const ModuleInfo& module, double seconds) {
   session_->publish(std::move(entry));
 }
 
-void WindowLines::moduleEnds(const ModuleInfo& module, const ModuleOutcome& /*outcome*/,
+void WindowLines::moduleEnds(const ModuleInfo& module, const ModuleOutcome& outcome,
                              double seconds) {
+  if (module.node != 0) {
+    session_->setRecordAfter(module.node, outcome.recordAfter, outcome.recordWarning);
+  }
   Json entry;
   entry["window"] = "row";
   entry["t"] = seconds;

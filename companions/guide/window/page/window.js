@@ -242,6 +242,10 @@ function renderRows() {
       checks.appendChild(el('p', `${module.summary.records} records, ` +
         `${module.summary.characters} characters to send, about ${Math.round(module.summary.estimated_s)} s`, 'summary'));
     }
+    // What this computer's record says of the module, until its turn tells more.
+    if (module.record_note !== null && model.state.phase === 'choosing') {
+      checks.appendChild(el('p', module.record_note, 'record-note'));
+    }
     tr.appendChild(checks);
     tr.appendChild(el('td', stateWords[row.state] || row.state, `state ${stateClass[row.state] || ''}`));
     tr.appendChild(el('td', rowTime(row), 'time'));
@@ -362,12 +366,6 @@ function renderDownload(row, module) {
   $('download-pace').textContent = pace;
 }
 
-const touchedWords = {
-  no: 'Nothing was written to the module: it keeps the firmware it had.',
-  partly: 'The module was written part-way: it will not work until it is flashed again.',
-  fully: 'Every character reached the module, but the tool did not end well: flash it again to be sure.',
-};
-
 function renderVerdict(row, module) {
   const panel = $('verdict');
   const phase = model.state ? model.state.phase : 'choosing';
@@ -405,8 +403,6 @@ function renderVerdict(row, module) {
   if (!failed) return;
   $('failure-error').textContent = row.errors.length > 0 ? row.errors.join('\n')
     : 'The tool printed no error message.';
-  $('failure-touched').textContent = end.touched && touchedWords[end.touched]
-    ? touchedWords[end.touched] : '';
   const info = row.errorInfo || {};
   $('failure-error-meaning').textContent = typeof info.meaning === 'string' ? info.meaning : '';
   fillCauses(Array.isArray(info.causes) ? info.causes : []);
@@ -447,6 +443,9 @@ function renderControls() {
     $('rehearsal').textContent = `Rehearsal with the virtual hand (scenario ${state.rehearsal}): no real hand is touched.`;
   }
   $('watching').hidden = model.driving || model.ended;
+  $('record-warning').hidden = !(state && state.record_warning !== null);
+  $('record-warning').textContent = state && state.record_warning !== null
+    ? `Warning: ${state.record_warning}` : '';
   const row = model.current >= 0 ? model.rows[model.current] : null;
   const logFile = row && row.moduleEvent && row.moduleEvent.log ? row.moduleEvent.log
     : state && state.log;
@@ -513,19 +512,23 @@ function cancelMeaning() {
     return 'Cancel ends the guide and closes this window. No module is being flashed now.';
   }
   const row = model.rows[model.current];
+  const module = currentModule();
+  // Before the download nothing of it is sent, and the module holds what it held: what this
+  // computer's record says of that is the guide's own sentence.
+  const held = module && module.record_note !== null ? ` ${module.record_note}` : '';
   switch (row ? row.state : 'checking') {
     case 'power':
-      return 'Cancel stops the tool during the power cycle. Nothing has been written to the ' +
-        'module yet: it keeps the firmware it had. The guide then ends.';
+      return 'Cancel stops the tool during the power cycle, before the download begins: nothing ' +
+        `of it is sent, and the module holds what it held before.${held} The guide then ends.`;
     case 'downloading':
-      return 'Cancel stops the download part-way: the module will not work until it is ' +
-        'flashed again. The guide then ends.';
+      return 'Cancel stops the download before its end: the module may not work until it is ' +
+        'flashed completely. The guide then ends.';
     case 'closing':
       return 'Every character has been sent; the tool is closing the adapter. Cancel stops it ' +
         'now and the module may not be finished. The guide then ends.';
     default:
-      return 'Cancel stops the tool before it touches the module; the module keeps the ' +
-        'firmware it had. The guide then ends.';
+      return 'Cancel stops the tool before the download begins: nothing of it is sent, and the ' +
+        `module holds what it held before.${held} The guide then ends.`;
   }
 }
 
