@@ -149,9 +149,15 @@ TEST(GuideSequence, ADamagedThirdFileMeansNothingIsFlashed) {
 
 TEST(GuideSequence, ForceOverridesTheComputersProblemsAndTheEndNamesThem) {
   ScratchDir dir;
-  std::string tool =
-      writeScript(dir.path, "nodletflash",
-                  "touch '" + dir.path + "/ran'\necho 'Program ended successfully.'\n");
+  // A stand-in for the tool that goes through a whole download.
+  std::string tool = writeScript(dir.path, "nodletflash",
+                                 "touch '" + dir.path +
+                                     "/ran'\n"
+                                     "echo 'Starting download of firmware '\"$2\"' to Finger 2 "
+                                     "(nodlet 12)...'\n"
+                                     "echo DOWNPROG100.000000\n"
+                                     "echo 'Download complete!'\n"
+                                     "echo 'Program ended successfully.'\n");
   std::vector<std::string> args{"--json",         "--no-log", "--listen-ms=0",
                                 "--tool=" + tool, "12",       kTiny};
   GuideRun refused = runGuide(args);
@@ -172,6 +178,23 @@ TEST(GuideSequence, ForceOverridesTheComputersProblemsAndTheEndNamesThem) {
   EXPECT_EQ(ends[0]["outcome"], "done");
   ASSERT_FALSE(ends[0]["overridden"].empty());
   EXPECT_NE(ends[0]["meaning"].get<std::string>().find("with --force overriding"),
+            std::string::npos)
+      << ends[0];
+}
+
+// Status 0 alone does not make a module done: the tool says the download completed first.
+TEST(GuideSequence, AProgramThatEndsWellWithoutTheDownloadLeavesTheModuleNotDone) {
+  ScratchDir dir;
+  std::string tool = writeScript(dir.path, "nodletflash", "exit 0\n");
+  GuideRun run =
+      runGuide({"--json", "--no-log", "--listen-ms=0", "--force", "--tool=" + tool, "12", kTiny});
+  EXPECT_EQ(run.status, 1);
+  std::vector<json> ends = eventsNamed(jsonEvents(run.output), "end");
+  ASSERT_EQ(ends.size(), 1u);
+  EXPECT_EQ(ends[0]["outcome"], "failed");
+  EXPECT_EQ(ends[0]["status"], 0);
+  EXPECT_EQ(ends[0]["holds"], "unchanged");
+  EXPECT_NE(ends[0]["meaning"].get<std::string>().find("never said that the download completed"),
             std::string::npos)
       << ends[0];
 }
