@@ -1,8 +1,8 @@
 #!/usr/bin/python3
 """The feed's schema holds its writer to what can happen, lets a reader pass over what it does
-not know, and every feed shown in the document for programs holds to it.
+not know, and every feed shown in the document for programs and the manual page holds to it.
 
-    feed_schema_test.py SCHEMA DOCUMENT"""
+    feed_schema_test.py SCHEMA DOCUMENT MANUAL_PAGE"""
 import copy
 import importlib.util
 import json
@@ -17,11 +17,13 @@ spec = importlib.util.spec_from_file_location("validate_feed", os.path.join(HERE
 validate_feed = importlib.util.module_from_spec(spec)
 spec.loader.exec_module(validate_feed)
 
-SCHEMA_PATH, DOCUMENT_PATH = sys.argv[1], sys.argv[2]
+SCHEMA_PATH, DOCUMENT_PATH, MANUAL_PATH = sys.argv[1:4]
 with open(SCHEMA_PATH, encoding="utf-8") as f:
     SCHEMA = json.load(f)
 with open(DOCUMENT_PATH, encoding="utf-8") as f:
     DOCUMENT = f.read()
+with open(MANUAL_PATH, encoding="utf-8") as f:
+    MANUAL = f.read()
 
 
 def shown_feeds():
@@ -63,6 +65,13 @@ class ShownFeeds(unittest.TestCase):
                 for line in lines:
                     found = validate_feed.problems([line], SCHEMA)
                     self.assertEqual([p for p in found if p.startswith("line")], [], line)
+
+    def test_every_event_the_manual_page_shows_holds_to_the_schema(self):
+        shown = [line for line in MANUAL.split("\n") if line.startswith('{"v":')]
+        self.assertGreaterEqual(len(shown), 5)
+        for line in shown:
+            found = validate_feed.problems([line], SCHEMA)
+            self.assertEqual([p for p in found if p.startswith("line")], [], line)
 
     def test_the_document_shows_every_way_a_module_ends(self):
         ends = {json.loads(line)["outcome"] for lines in shown_feeds() if whole(lines)

@@ -86,12 +86,12 @@ TEST(GuideProcesses, OneStopEndsAToolThatClosedItsOutputAndRunsOn) {
 // in the middle of that.
 TEST(GuideProcesses, ASecondStopLeavesTheToolItsGraceToPutTheInterfaceBack) {
   ScratchDir dir;
+  // The trap is set before the line the test waits for: the first stop finds it in place.
   std::string hand = writeScript(dir.path, "nodletflash-sim",
-                                 "echo 'Loading firmware file...'\n"
-                                 "trap 'trap \"\" INT; kill $idle; sleep 2; touch \"" +
-                                     dir.path +
+                                 "trap 'trap \"\" INT; kill $idle; sleep 2; touch \"" + dir.path +
                                      "/restored\"; exit 130' INT\n"
-                                     "sleep 60 >/dev/null 2>&1 &\nidle=$!\nwait $idle\n");
+                                     "sleep 60 >/dev/null 2>&1 &\nidle=$!\n"
+                                     "echo 'Loading firmware file...'\nwait $idle\n");
   int sent = 0;
   GuideRun run = runGuideWatching(
       {"--rehearse", "--sim=" + hand, "--no-log", "12", kTiny},
