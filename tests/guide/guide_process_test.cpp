@@ -19,13 +19,18 @@ bool exists(const std::string& path) {
   return access(path.c_str(), F_OK) == 0;
 }
 
+// The lines of a whole download and a good end, as the tool prints them.
+const std::string kCompleteDownload =
+    "echo 'Starting download of firmware tiny.hex to Finger 2 (nodlet 12)...'\n"
+    "echo DOWNPROG100.000000\necho 'Download complete!'\necho 'Program ended successfully.'\n";
+
 // A stand-in for the virtual hand that asks for the power cycle, takes a second and succeeds,
 // leaving |dir|/survived behind if nothing ended it.
 std::string slowHand(const std::string& dir) {
   return writeScript(dir, "nodletflash-sim",
                      "echo 'USERMESSAGEPlease power off the hand, wait 5 seconds, then power the "
                      "hand back on.'\nsleep 1\ntouch '" +
-                         dir + "/survived'\necho 'Program ended successfully.'\n");
+                         dir + "/survived'\n" + kCompleteDownload);
 }
 
 TEST(GuideProcesses, AHangUpEndsTheRunUnlessItWasIgnoredAsNohupIgnoresIt) {
@@ -135,9 +140,8 @@ TEST(GuideProcesses, AKillAfterTheGraceSaysHowToCheckTheInterface) {
 TEST(GuideProcesses, TheLogIsNotOpenInTheChild) {
   ScratchDir dir;
   std::string fds = dir.path + "/fds";
-  std::string hand =
-      writeScript(dir.path, "nodletflash-sim",
-                  "ls -l /proc/$$/fd > '" + fds + "' 2>&1\necho 'Program ended successfully.'\n");
+  std::string hand = writeScript(dir.path, "nodletflash-sim",
+                                 "ls -l /proc/$$/fd > '" + fds + "' 2>&1\n" + kCompleteDownload);
   std::string log = dir.path + "/guide.log";
   GuideRun run = runGuide({"--rehearse", "--sim=" + hand, "--log=" + log, "12", kTiny});
   EXPECT_EQ(run.status, 0) << run.output;
