@@ -62,14 +62,12 @@ std::string utcText(std::chrono::system_clock::time_point at) {
   gmtime_r(&time, &utc);
 #endif
   auto sinceSecond = at - std::chrono::system_clock::from_time_t(time);
-  long long millis = std::chrono::duration_cast<std::chrono::milliseconds>(sinceSecond).count();
-  if (millis < 0 || millis > 999) {
-    millis = 0;
-  }
+  auto millis = std::chrono::duration_cast<std::chrono::milliseconds>(sinceSecond).count();
+  int shown = millis >= 0 && millis <= 999 ? static_cast<int>(millis) : 0;
   char stamp[40];
   std::strftime(stamp, sizeof(stamp), "%Y-%m-%dT%H:%M:%S", &utc);
   char whole[48];
-  std::snprintf(whole, sizeof(whole), "%s.%03lldZ", stamp, millis);
+  std::snprintf(whole, sizeof(whole), "%s.%03dZ", stamp, shown);
   return whole;
 }
 
