@@ -32,12 +32,35 @@ struct GuideOptions {
   LogChoice log;
   std::vector<std::string> pairs;
   std::vector<std::string> words;  // the command line as typed, less the modules
+  std::string usageError;          // why the command line was refused
 };
 
 // The guide's exit statuses: 0 when every module is done; the tool's own status when it
 // failed; 1 when a module was refused or could not be started; 2 for a wrong command line;
 // 130 when the person stopped the guide.
 constexpr int kUsageStatus = 2;
+
+// Refuses the command line for |reason|, on standard error; the feed gives it too.
+int refuseCommandLine(GuideOptions* options, const std::string& reason) {
+  std::fprintf(stderr, "nodletflash-guide: %s\n", reason.c_str());
+  options->usageError = reason;
+  return kUsageStatus;
+}
+
+// Whether the command line asks for the feed, read word by word: a command line that cannot be
+// read as a whole still gets its feed.
+bool feedAsked(int argc, char** argv) {
+  for (int i = 1; i < argc; ++i) {
+    std::string word = argv[i];
+    if (word == "--") {
+      return false;
+    }
+    if (word == "--json") {
+      return true;
+    }
+  }
+  return false;
+}
 
 // Reads the command line into |options|; returns -1 to go on, else the status to exit with.
 int parseCommandLine(int argc, char** argv, GuideOptions* out) {
@@ -85,40 +108,39 @@ int parseCommandLine(int argc, char** argv, GuideOptions* out) {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& error) {
     int status = app.exit(error);
-    return status == 0 ? 0 : kUsageStatus;
+    if (status == 0) {
+      return 0;
+    }
+    options.usageError = error.what();
+    return kUsageStatus;
   }
   options.settings.rehearse = app.count("--rehearse") > 0;
   if (options.pairs.empty() && !options.window) {
     std::fprintf(stderr, "%s is required\nRun with --help for more information.\n",
                  modules->get_name().c_str());
+    options.usageError = modules->get_name() + " is required";
     return kUsageStatus;
   }
   if (options.window && options.json) {
-    std::fprintf(stderr, "nodletflash-guide: --window and --json exclude each other\n");
-    return kUsageStatus;
+    return refuseCommandLine(&options, "--window and --json exclude each other");
   }
   if (options.noBrowser && !options.window) {
-    std::fprintf(stderr, "nodletflash-guide: --no-browser goes with --window\n");
-    return kUsageStatus;
+    return refuseCommandLine(&options, "--no-browser goes with --window");
   }
   if (options.pairs.size() % 2 != 0) {
-    std::fprintf(stderr,
-                 "nodletflash-guide: give each module as a node number and a firmware file\n");
-    return kUsageStatus;
+    return refuseCommandLine(&options, "give each module as a node number and a firmware file");
   }
   if (!options.settings.rehearse && (app.count("--sim") > 0 || app.count("--sim-clock") > 0)) {
-    std::fprintf(stderr, "nodletflash-guide: --sim and --sim-clock go with --rehearse\n");
-    return kUsageStatus;
+    return refuseCommandLine(&options, "--sim and --sim-clock go with --rehearse");
   }
   if (options.log.none && app.count("--log") > 0) {
-    std::fprintf(stderr, "nodletflash-guide: --log and --no-log exclude each other\n");
-    return kUsageStatus;
+    return refuseCommandLine(&options, "--log and --no-log exclude each other");
   }
   Scenario scenario;
   if (options.settings.rehearse && !parseScenario(options.settings.scenario, &scenario)) {
-    std::fprintf(stderr, "nodletflash-guide: the virtual hand has no scenario \"%s\"; it has: %s\n",
-                 options.settings.scenario.c_str(), scenarioNames());
-    return kUsageStatus;
+    return refuseCommandLine(&options, "the virtual hand has no scenario \"" +
+                                           options.settings.scenario +
+                                           "\"; it has: " + scenarioNames());
   }
   // The modules come last on the command line: what comes before them is repeated in the
   // command that flashes the modules not done.
@@ -128,11 +150,44 @@ int parseCommandLine(int argc, char** argv, GuideOptions* out) {
   return -1;
 }
 
+// What the feed's first event tells of this run.
+FeedRun feedRun(int argc, char** argv, const GuideOptions& options,
+                std::chrono::system_clock::time_point started) {
+  FeedRun run;
+  run.started = started;
+  for (int i = 1; i < argc; ++i) {
+    run.arguments.push_back(argv[i]);
+  }
+  run.settings = options.settings;
+  run.log = options.log;
+  return run;
+}
+
+// A command line refused: when the feed was asked for, it still begins and ends, with the reason.
+int refused(int argc, char** argv, const GuideOptions& options, int status,
+            std::chrono::system_clock::time_point started) {
+  if (!feedAsked(argc, argv)) {
+    return status;
+  }
+  JsonFeed feed(jsonLinesSink(stdout));
+  feed.runBegins(feedRun(argc, argv, options, started), 0);
+  FeedRunEnd end;
+  end.status = status;
+  end.usageError = options.usageError;
+  feed.runEnds(end, 0);
+  return status;
+}
+
 int guide(int argc, char** argv) {
+  auto wallStart = std::chrono::system_clock::now();
+  GuideClock clock;
   GuideOptions options;
   int usage = parseCommandLine(argc, argv, &options);
-  if (usage >= 0) {
-    return usage;
+  if (usage == 0) {
+    return 0;  // --help
+  }
+  if (usage > 0) {
+    return refused(argc, argv, options, usage, wallStart);
   }
   std::vector<ModuleInfo> modules;
   for (size_t i = 0; i + 1 < options.pairs.size(); i += 2) {
@@ -141,20 +196,18 @@ int guide(int argc, char** argv) {
   size_t first = 0;
   size_t second = 0;
   if (namedTwice(modules, &first, &second)) {
-    std::fprintf(stderr,
-                 "nodletflash-guide: module %d is named twice (as \"%s\" and \"%s\"); name each "
-                 "module once\n",
-                 modules[first].node, escapedText(modules[first].nodeText).c_str(),
-                 escapedText(modules[second].nodeText).c_str());
-    return kUsageStatus;
+    int status = refuseCommandLine(
+        &options, "module " + std::to_string(modules[first].node) + " is named twice (as \"" +
+                      escapedText(modules[first].nodeText) + "\" and \"" +
+                      escapedText(modules[second].nodeText) + "\"); name each module once");
+    return refused(argc, argv, options, status, wallStart);
   }
   // The tool echoes the file's name into its messages as it stands: a name that could pass for
   // a message of its own is refused before anything is shown, logged or started.
   for (const ModuleInfo& module : modules) {
     std::string problem = fileNameProblem(module.path);
     if (!problem.empty()) {
-      std::fprintf(stderr, "nodletflash-guide: %s\n", problem.c_str());
-      return kUsageStatus;
+      return refused(argc, argv, options, refuseCommandLine(&options, problem), wallStart);
     }
   }
 
@@ -163,15 +216,16 @@ int guide(int argc, char** argv) {
   }
 
   catchInterruptions();
-  GuideClock clock;
-  auto wallStart = std::chrono::system_clock::now();
 
   const char* noColour = std::getenv("NO_COLOR");
   LinePrinter printer(stdout, noColour != nullptr && noColour[0] != '\0');
   std::unique_ptr<RunObserver> view;
+  JsonFeed* feed = nullptr;
   TerminalView* terminal = nullptr;
   if (options.json) {
-    view = std::make_unique<JsonFeed>(jsonLinesSink(stdout));
+    auto json = std::make_unique<JsonFeed>(jsonLinesSink(stdout));
+    feed = json.get();
+    view = std::move(json);
   } else {
     auto shown = std::make_unique<TerminalView>(
         &printer, options.settings.rehearse ? options.settings.scenario : std::string());
@@ -192,10 +246,26 @@ int guide(int argc, char** argv) {
   if (terminal != nullptr) {
     terminal->showRecords(sequence.modules(), sequence.recordWarning());
   } else if (!sequence.recordWarning().empty()) {
-    // The feed stays JSON: the warning goes where the tool's own complaints go.
+    // The feed stays JSON: the warning goes where the tool's own complaints go, and in the
+    // feed's first event.
     std::fprintf(stderr, "nodletflash-guide: warning: %s\n", sequence.recordWarning().c_str());
   }
+  if (feed != nullptr) {
+    FeedRun run = feedRun(argc, argv, options, wallStart);
+    run.understood = true;
+    run.modules = sequence.modules();
+    run.recordWarning = sequence.recordWarning();
+    feed->runBegins(run, clock.now());
+  }
   int status = sequence.run(0);
+  if (feed != nullptr) {
+    FeedRunEnd end;
+    end.status = status;
+    end.commandLine = options.words;
+    end.modules = sequence.modules();
+    end.outcomes = sequence.outcomes();
+    feed->runEnds(end, clock.now());
+  }
   interruptionHandled();
   return status;
 }

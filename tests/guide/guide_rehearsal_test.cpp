@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <set>
@@ -40,12 +41,13 @@ std::vector<json> eventsNamed(const std::vector<json>& events, const std::string
 
 // Every event has the fields every reader relies on, with time going forward.
 void expectWellFormed(const std::vector<json>& events) {
-  static const std::set<std::string> kEvents{"module",       "check",       "summary",  "narration",
-                                             "instruction",  "power-cycle", "progress", "error",
-                                             "interrupting", "end"};
+  static const std::set<std::string> kEvents{
+      "run",         "module",      "shared-power-cycle", "check",        "summary", "narration",
+      "instruction", "power-cycle", "progress",           "interrupting", "error",   "end",
+      "run-end"};
   double last = 0;
   for (const json& event : events) {
-    ASSERT_EQ(event["v"], 2) << event;
+    ASSERT_EQ(event["v"], 3) << event;
     ASSERT_TRUE(event["t"].is_number()) << event;
     EXPECT_GE(event["t"].get<double>(), last) << event;
     last = event["t"].get<double>();
@@ -59,13 +61,34 @@ TEST(GuideRehearsal, ANormalRunFeedsEveryEventInOrder) {
   ASSERT_EQ(run.status, 0) << run.output;
   std::vector<json> events = jsonEvents(run.output);
   expectWellFormed(events);
-  ASSERT_GE(events.size(), 2u);
-  EXPECT_EQ(events[0]["event"], "module");
-  EXPECT_EQ(events[0]["index"], 0);
-  EXPECT_EQ(events[0]["count"], 1);
-  EXPECT_EQ(events[0]["typed"], "12");
-  EXPECT_EQ(events[0]["rehearsal"], "normal");
-  EXPECT_EQ(events[1]["event"], "check");
+  ASSERT_GE(events.size(), 4u);
+  // The run as asked: the program run is the one given, whose version the guide cannot know.
+  const json& begun = events[0];
+  EXPECT_EQ(begun["event"], "run");
+  EXPECT_EQ(begun["program"]["name"], "nodletflash-sim");
+  EXPECT_EQ(begun["program"]["path"], SIM_PATH);
+  EXPECT_EQ(begun["program"]["found"], "given by --sim");
+  EXPECT_TRUE(begun["program"]["version"].is_null());
+  EXPECT_EQ(begun["options"]["rehearsal"], "normal");
+  EXPECT_EQ(begun["options"]["sim_clock"], "virtual");
+  EXPECT_EQ(begun["options"]["log"], "none");
+  EXPECT_EQ(begun["modules"],
+            json::array({{{"index", 0}, {"typed", "12"}, {"node", 12}, {"file", k100k}}}));
+  const json& module = events[1];
+  EXPECT_EQ(module["event"], "module");
+  EXPECT_EQ(module["index"], 0);
+  EXPECT_EQ(module["count"], 1);
+  EXPECT_EQ(module["typed"], "12");
+  EXPECT_EQ(module["rehearsal"], "normal");
+  // The file's identity: its size and the SHA-256 another program gives it.
+  EXPECT_EQ(module["file_size"], std::filesystem::file_size(k100k));
+  std::FILE* pipe = popen(("sha256sum '" + k100k + "'").c_str(), "r");
+  ASSERT_NE(pipe, nullptr);
+  char digest[65] = {};
+  ASSERT_EQ(std::fread(digest, 1, 64, pipe), 64u);
+  pclose(pipe);
+  EXPECT_EQ(module["file_sha256"], digest);
+  EXPECT_EQ(events[2]["event"], "check");
   for (const json& check : eventsNamed(events, "check")) {
     EXPECT_NE(check["severity"], "problem") << check;
   }
@@ -102,13 +125,19 @@ TEST(GuideRehearsal, ANormalRunFeedsEveryEventInOrder) {
   EXPECT_EQ(summary.payloadChars, 98528);  // k100kCharacters
   EXPECT_TRUE(eventsNamed(events, "error").empty());
 
-  const json& end = events.back();
+  const json& end = events[events.size() - 2];
   EXPECT_EQ(end["event"], "end");
   EXPECT_EQ(end["module"], 12);
   EXPECT_EQ(end["status"], 0);
   EXPECT_EQ(end["outcome"], "done");
   EXPECT_EQ(end["stage"], "closing");
   EXPECT_EQ(end["holds"], "written");
+  EXPECT_EQ(end["characters_sent"], summary.payloadChars);
+  const json& ended = events.back();
+  EXPECT_EQ(ended["event"], "run-end");
+  EXPECT_EQ(ended["status"], 0);
+  EXPECT_TRUE(ended["not_done"].empty());
+  EXPECT_TRUE(ended["redo_command"].is_null());
   EXPECT_GE(end["seconds"].get<double>(), 0);
   std::vector<json> summaries = eventsNamed(events, "summary");
   ASSERT_EQ(summaries.size(), 1u);
@@ -150,13 +179,14 @@ TEST_P(GuideFailure, FeedsTheToolsErrorAndEndsWithItsStatus) {
   std::vector<json> narration = eventsNamed(events, "narration");
   ASSERT_FALSE(narration.empty());
   EXPECT_EQ(narration.back()["text"] == "Program ended unsuccessfully.", failure.closingLine);
-  const json& end = events.back();
+  const json& end = events[events.size() - 2];
   EXPECT_EQ(end["event"], "end");
   EXPECT_EQ(end["module"], 13);
   EXPECT_EQ(end["status"], failure.status);
   EXPECT_EQ(end["outcome"], "failed");
   EXPECT_EQ(end["stage"], failure.stage);
   EXPECT_EQ(end["holds"], failure.holds);
+  EXPECT_EQ(events.back()["status"], failure.status);
   // Words that claim a state go with that state alone: in the end's meaning and the causes.
   std::string meaning = end["meaning"].get<std::string>();
   EXPECT_EQ(meaning.find("part-way") != std::string::npos, failure.holds == "part-way") << meaning;
@@ -400,6 +430,10 @@ TEST(GuideRehearsal, TheLogHoldsEveryMessageOfTheToolAsReceived) {
     std::string log = dir.path + "/" + scenario + ".log";
     GuideRun run = runGuide({"--rehearse=" + scenario, "--sim=" + std::string(SIM_PATH),
                              "--sim-clock=virtual", "--json", "--log=" + log, "12", k100k});
+    // The feed names the log from the root.
+    std::vector<json> ends = eventsNamed(jsonEvents(run.output), "end");
+    ASSERT_EQ(ends.size(), 1u);
+    EXPECT_EQ(ends[0]["log"], log);
     std::vector<std::string> logged;
     std::vector<std::string> lines = fileLines(log);
     for (const std::string& line : lines) {
@@ -461,6 +495,13 @@ TEST(GuideRehearsal, CtrlCIsPassedOnAndTheLogIsComplete) {
   EXPECT_EQ(ends[0]["stage"], "power-cycle");
   EXPECT_EQ(ends[0]["status"], 128 + SIGINT);
   EXPECT_EQ(ends[1]["outcome"], "skipped");
+  // The run's end: both modules not done, and the command that flashes them, as typed.
+  const json& ended = events.back();
+  EXPECT_EQ(ended["status"], 128 + SIGINT);
+  ASSERT_EQ(ended["not_done"].size(), 2u);
+  EXPECT_EQ(ended["not_done"][1]["node"], 13);
+  EXPECT_EQ(ended["redo_arguments"], json({GUIDE_PATH, "--rehearse", "--sim=" + sim, "--json",
+                                           "--log=" + log, "12", kTiny, "13", kTiny}));
   // The virtual hand was ended by the interruption, not left behind.
   std::vector<std::string> started = fileLines(dir.path + "/started");
   ASSERT_EQ(started.size(), 1u);

@@ -4,6 +4,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cmath>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -66,16 +67,18 @@ TEST(GuideFeed, EveryScenarioEndsWithWhatReachedTheModuleAndWhy) {
     SCOPED_TRACE(scenario);
     GuideRun run = runGuide({"--rehearse=" + scenario, "--sim=" + std::string(SIM_PATH),
                              "--sim-clock=virtual", "--json", "--no-log", "12", kTiny});
-    std::vector<json> events = jsonEvents(run.output);  // each one checked against the schema
-    ASSERT_FALSE(events.empty());
-    EXPECT_EQ(events.front()["event"], "module");
-    const json& end = events.back();
+    // Each one checked against the writers' schema, and the feed as a whole.
+    std::vector<json> events = jsonEvents(run.output);
+    ASSERT_GE(events.size(), 3u);
+    EXPECT_EQ(events[1]["event"], "module");
+    const json& end = events[events.size() - 2];
     ASSERT_EQ(end["event"], "end");
     EXPECT_EQ(end["status"], run.status);
+    EXPECT_EQ(events.back()["status"], run.status);
     EXPECT_FALSE(end["meaning"].get<std::string>().empty());
     int stage = stageIndex(end["stage"]);
     ASSERT_GE(stage, 1) << end;
-    // Data frames go out only in the download; a module done took all of them.
+    // No frame of the download goes out before it: the module holds what it had.
     if (stage < 3) {
       EXPECT_EQ(end["holds"], "unchanged") << end;
     }
@@ -147,9 +150,15 @@ TEST(GuideSequence, ADamagedThirdFileMeansNothingIsFlashed) {
 
 TEST(GuideSequence, ForceOverridesTheComputersProblemsAndTheEndNamesThem) {
   ScratchDir dir;
-  std::string tool =
-      writeScript(dir.path, "nodletflash",
-                  "touch '" + dir.path + "/ran'\necho 'Program ended successfully.'\n");
+  // A stand-in for the tool that goes through a whole download.
+  std::string tool = writeScript(dir.path, "nodletflash",
+                                 "touch '" + dir.path +
+                                     "/ran'\n"
+                                     "echo 'Starting download of firmware '\"$2\"' to Finger 2 "
+                                     "(nodlet 12)...'\n"
+                                     "echo DOWNPROG100.000000\n"
+                                     "echo 'Download complete!'\n"
+                                     "echo 'Program ended successfully.'\n");
   std::vector<std::string> args{"--json",         "--no-log", "--listen-ms=0",
                                 "--tool=" + tool, "12",       kTiny};
   GuideRun refused = runGuide(args);
@@ -174,6 +183,23 @@ TEST(GuideSequence, ForceOverridesTheComputersProblemsAndTheEndNamesThem) {
       << ends[0];
 }
 
+// Status 0 alone does not make a module done: the tool says the download completed first.
+TEST(GuideSequence, AProgramThatEndsWellWithoutTheDownloadLeavesTheModuleNotDone) {
+  ScratchDir dir;
+  std::string tool = writeScript(dir.path, "nodletflash", "exit 0\n");
+  GuideRun run =
+      runGuide({"--json", "--no-log", "--listen-ms=0", "--force", "--tool=" + tool, "12", kTiny});
+  EXPECT_EQ(run.status, 1);
+  std::vector<json> ends = eventsNamed(jsonEvents(run.output), "end");
+  ASSERT_EQ(ends.size(), 1u);
+  EXPECT_EQ(ends[0]["outcome"], "failed");
+  EXPECT_EQ(ends[0]["status"], 0);
+  EXPECT_EQ(ends[0]["holds"], "unchanged");
+  EXPECT_NE(ends[0]["meaning"].get<std::string>().find("never said that the download completed"),
+            std::string::npos)
+      << ends[0];
+}
+
 TEST(GuideSequence, MistakesOnTheCommandLineAreRefusedBeforeAnythingStarts) {
   ScratchDir dir;
   std::string sim = recordingSim(dir.path);
@@ -188,6 +214,29 @@ TEST(GuideSequence, MistakesOnTheCommandLineAreRefusedBeforeAnythingStarts) {
   GuideRun bogus = runGuide({"--rehearse=bogus", "--sim=" + sim, "--no-log", "12", kTiny});
   EXPECT_EQ(bogus.status, 2);
   EXPECT_TRUE(bogus.output.empty()) << bogus.output;
+  EXPECT_TRUE(fileLines(dir.path + "/started").empty());
+  // Asked for, the feed still begins and ends, with the reason, and nothing in between.
+  struct Mistake {
+    std::vector<std::string> args;
+    std::string reason;
+  };
+  const Mistake mistakes[] = {
+      {{"--json", "--rehearse", "--sim=" + sim, "12", kTiny, "+12", kTiny},
+       "module 12 is named twice (as \"12\" and \"+12\"); name each module once"},
+      {{"--json", "--bogus", "12", kTiny}, "The following argument was not expected: --bogus"},
+      {{"--json", "--window", "12", kTiny}, "--window and --json exclude each other"},
+  };
+  for (const Mistake& mistake : mistakes) {
+    GuideRun run = runGuide(mistake.args);
+    EXPECT_EQ(run.status, 2);
+    std::vector<json> events = jsonEvents(run.output);
+    ASSERT_EQ(events.size(), 2u) << run.output;
+    EXPECT_EQ(events[0]["event"], "run");
+    EXPECT_EQ(events[0]["arguments"], json(mistake.args));
+    EXPECT_EQ(events[1]["event"], "run-end");
+    EXPECT_EQ(events[1]["status"], 2);
+    EXPECT_EQ(events[1]["usage_error"], mistake.reason);
+  }
   EXPECT_TRUE(fileLines(dir.path + "/started").empty());
   // --help lists the scenarios.
   GuideRun help = runGuide({"--help"});
@@ -270,6 +319,47 @@ TEST(GuideSequence, TheViewSaysOnePowerCycleLinksModulesAndHowToFlashTheRest) {
                                " --sim-clock=virtual --no-log 11 " + kTiny + " 14 " + kTiny + "\n"),
             std::string::npos)
       << failed.output;
+}
+
+// On the real clock, where the second module's power cycle comes long after the guide started:
+// its deadlines are on the feed's own clock, counted from its own instruction.
+TEST(GuideFeed, EachPowerCycleIsOnTheFeedsClockAndOneIsSharedBetweenModules) {
+  GuideRun run = runGuide({"--rehearse", "--sim=" + std::string(SIM_PATH), "--json", "--no-log",
+                           "11", kTiny, "14", kTiny});
+  ASSERT_EQ(run.status, 0) << run.output;
+  std::vector<json> events = jsonEvents(run.output);
+  double instructionAt = -1;
+  double firstEnd = -1;
+  std::vector<double> asked;
+  std::vector<std::string> order;
+  for (const json& event : events) {
+    std::string name = event["event"];
+    if (name == "instruction" &&
+        event["text"].get<std::string>().rfind("Please power off", 0) == 0) {
+      instructionAt = event["t"];
+    } else if (name == "power-cycle") {
+      EXPECT_EQ(event["instruction_t"], instructionAt) << event;
+      if (event["phase"] == "asked") {
+        asked.push_back(instructionAt);
+        EXPECT_EQ(event["off_by_t"], std::round((instructionAt + 50) * 1000) / 1000) << event;
+        EXPECT_EQ(event["on_by_t"], std::round((instructionAt + 75) * 1000) / 1000) << event;
+      } else {
+        EXPECT_GE(event["at_t"].get<double>(), instructionAt) << event;
+      }
+    } else if (name == "end" && firstEnd < 0) {
+      firstEnd = event["t"];
+    }
+    if (name == "shared-power-cycle" || name == "module" || name == "end") {
+      order.push_back(name + " " + event["module"].dump());
+    }
+  }
+  ASSERT_EQ(asked.size(), 2u);
+  EXPECT_GT(asked[1], firstEnd);
+  EXPECT_EQ(order, (std::vector<std::string>{"module 11", "end 11", "shared-power-cycle 14",
+                                             "module 14", "end 14"}));
+  for (const json& event : eventsNamed(events, "shared-power-cycle")) {
+    EXPECT_EQ(event["completes"], 11);
+  }
 }
 
 TEST(GuideSequence, ALogIsNeverOverwrittenAndOneThatCannotBeMadeStopsTheModule) {

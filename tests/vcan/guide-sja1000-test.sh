@@ -25,18 +25,16 @@ files="$outdir/files"
 source "$here/checks.sh"
 
 # power_cycle NAME: the feed's power-cycle steps, one per line: "PHASE SOURCE ON_BY", with ON_BY
-# in seconds after the instruction (the feed gives it on the guide's clock, like t).
+# in seconds after the instruction (the feed gives both on its own clock, like t).
 power_cycle() {
     python3 -c '
 import json, sys
-asked = 0
 for line in open(sys.argv[1]):
     event = json.loads(line)
     if event.get("event") == "power-cycle":
-        if event["phase"] == "asked":
-            asked = event["t"]
-        on_by = event.get("on_by_s")
-        print(event["phase"], event["source"], "-" if on_by is None else "%.1f" % (on_by - asked))
+        on_by = event.get("on_by_t")
+        print(event["phase"], event["source"],
+              "-" if on_by is None else "%.1f" % (on_by - event["instruction_t"]))
 ' "$files/$1.feed"
 }
 

@@ -66,6 +66,10 @@ std::string silentStatusMeaning(int status) {
            "raise its priority, pin itself to one processor, or read either back to confirm "
            "it. ";
   }
+  if (status == 0) {
+    return "The tool ended with status 0, the status of a complete download, but never said that "
+           "the download completed; the guide does not take the module for done. ";
+  }
   if (status > 128 && status < 160) {
     return "The tool was ended by signal " + std::to_string(status - 128) + " (status " +
            std::to_string(status) + ") before it could say why. ";

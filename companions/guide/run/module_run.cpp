@@ -276,5 +276,8 @@ ModuleOutcome runModule(const ModuleInfo& module, const PreflightResult& fileChe
   if (interrupted) {
     return end(Result::kInterrupted);
   }
-  return end(outcome.status == 0 ? Result::kDone : Result::kFailed);
+  // Status 0 is the tool's word that the download completed: a program that ends with it and
+  // never said so has not flashed the module.
+  bool completed = outcome.status == 0 && outcome.holds == Holds::kWritten;
+  return end(completed ? Result::kDone : Result::kFailed);
 }

@@ -167,6 +167,7 @@ void PowerCycleWatch::step(PowerCycleStep::Phase phase, double at) {
   PowerCycleStep step;
   step.phase = phase;
   step.source = source_;
+  step.askedAtSeconds = askedAt_;
   if (phase == PowerCycleStep::kAsked) {
     step.offBySeconds = askedAt_ + state_.offBy;
   }

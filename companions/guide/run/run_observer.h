@@ -24,9 +24,10 @@ struct PowerCycleStep {
   };
   Phase phase = kAsked;
   Source source = kClock;
-  double offBySeconds = -1;  // kAsked: the hand must be off by then (guide's clock); or -1
-  double onBySeconds = -1;   // kAsked, kHandOff: the hand must answer by then; or -1
-  double atSeconds = -1;     // kHandOff, kHandOn: when it happened (guide's clock)
+  double offBySeconds = -1;    // kAsked: the hand must be off by then (guide's clock); or -1
+  double onBySeconds = -1;     // kAsked, kHandOff: the hand must answer by then; or -1
+  double atSeconds = -1;       // kHandOff, kHandOn: when it happened (guide's clock)
+  double askedAtSeconds = -1;  // when the tool asked for the power cycle (guide's clock)
 };
 
 /// Receives the events of a guided update in the order they happen. Times are seconds since
@@ -35,6 +36,10 @@ class RunObserver {
  public:
   virtual ~RunObserver() = default;
 
+  /// |done| was done just before |next|'s turn: the power cycle the tool asks for to start
+  /// |next| is also the one that completes |done|, to be made once. Told before |next| begins.
+  virtual void powerCycleShared(const ModuleInfo& /*done*/, const ModuleInfo& /*next*/,
+                                double /*seconds*/) {}
   virtual void moduleBegins(const ModuleInfo& /*module*/, double /*seconds*/) {}
   /// The checks are done; |refused| when the tool will not be started because of them.
   virtual void checked(const ModuleInfo& /*module*/, const PreflightResult& /*checks*/,
@@ -70,6 +75,9 @@ class RunObservers : public RunObserver {
  public:
   void add(RunObserver* observer) { observers_.push_back(observer); }
 
+  void powerCycleShared(const ModuleInfo& done, const ModuleInfo& next, double seconds) override {
+    forward(&RunObserver::powerCycleShared, done, next, seconds);
+  }
   void moduleBegins(const ModuleInfo& module, double seconds) override {
     forward(&RunObserver::moduleBegins, module, seconds);
   }

@@ -118,6 +118,8 @@ int Sequence::run(size_t first) {
     fileProblems = fileProblems || hasProblem(fileChecks[i]);
   }
   int status = 0;
+  // The module done just before, in this run: its completing power cycle starts the next one.
+  const ModuleInfo* justDone = nullptr;
   if (fileProblems) {
     refuseAll(todo, fileChecks);
     status = kRefusedStatus;
@@ -151,7 +153,11 @@ int Sequence::run(size_t first) {
       }
       modules_[i].logPath = record_->path();
     }
+    if (justDone != nullptr) {
+      observer_->powerCycleShared(*justDone, modules_[i], clock_->now());
+    }
     outcomes_[i] = runModule(modules_[i], fileChecks[i], settings_, *clock_, observer_, records_);
+    justDone = outcomes_[i].result == Result::kDone ? &modules_[i] : nullptr;
     if (outcomes_[i].result != Result::kDone) {
       status = guideExitStatus(outcomes_[i]);
     }

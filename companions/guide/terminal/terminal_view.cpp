@@ -7,6 +7,7 @@
 
 #include "module_records.h"
 #include "power_cycle_text.h"
+#include "redo_command.h"
 #include "troubleshooting.h"
 
 namespace {
@@ -33,25 +34,6 @@ std::string format(const char* pattern, double value) {
   char text[64];
   std::snprintf(text, sizeof(text), pattern, value);
   return text;
-}
-
-// |word| as a POSIX shell reads it back: quoted when it holds anything but the plain
-// characters of paths and options.
-std::string shellWord(const std::string& word) {
-  bool plain = !word.empty();
-  for (char c : word) {
-    bool ok = (c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') ||
-              std::string("_-./=:,+@%").find(c) != std::string::npos;
-    plain = plain && ok;
-  }
-  if (plain) {
-    return word;
-  }
-  std::string quoted = "'";
-  for (char c : word) {
-    quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
-  }
-  return quoted + "'";
 }
 
 bool isPowerCycleInstruction(const ToolMessage& message) {
@@ -120,6 +102,14 @@ std::string progressLine(const ProgressFigures& figures, int width) {
   return line;
 }
 
+void TerminalView::powerCycleShared(const ModuleInfo& done, const ModuleInfo& next,
+                                    double /*seconds*/) {
+  printer_->print(printer_->paint(
+      "One power cycle completes module " + moduleLabel(done) + " and starts module " +
+          moduleLabel(next) + ": when asked below to power the hand off and on, do it once.",
+      Colour::kBold));
+}
+
 void TerminalView::showRecords(const std::vector<ModuleInfo>& modules, const std::string& warning) {
   if (!warning.empty()) {
     printer_->print(printer_->paint("warning: " + warning, Colour::kYellow));
@@ -133,15 +123,6 @@ void TerminalView::showRecords(const std::vector<ModuleInfo>& modules, const std
 }
 
 void TerminalView::moduleBegins(const ModuleInfo& module, double /*seconds*/) {
-  if (previousDone_ && module.index > 0) {
-    // The tool ends each module asking for a power cycle, and begins the next asking for one:
-    // they are the same.
-    printer_->print(printer_->paint(
-        "One power cycle completes module " + previousLabel_ + " and starts module " +
-            moduleLabel(module) + ": when asked below to power the hand off and on, do it once.",
-        Colour::kBold));
-  }
-  previousDone_ = false;
   std::string title = "Module " + moduleLabel(module) + ": " + module.path;
   if (module.count > 1) {
     title += "  [" + std::to_string(module.index + 1) + " of " + std::to_string(module.count) + "]";
@@ -388,8 +369,6 @@ void TerminalView::moduleEnds(const ModuleInfo& module, const ModuleOutcome& out
       printer_->print(printer_->paint(label + ": done" + took + meaning, outcome.overridden.empty()
                                                                              ? Colour::kGreen
                                                                              : Colour::kYellow));
-      previousDone_ = true;
-      previousLabel_ = moduleLabel(module);
       break;
     case Result::kFailed:
       printer_->print(printer_->paint(
@@ -425,23 +404,17 @@ void TerminalView::sequenceEnds(const std::vector<ModuleInfo>& modules,
   }
   std::string done;
   std::string notDone;
-  std::string commandForRest;
-  for (const std::string& word : commandLine_) {
-    commandForRest += (commandForRest.empty() ? "" : " ") + shellWord(word);
-  }
   for (size_t i = 0; i < modules.size(); ++i) {
     std::string& list = outcomes[i].result == Result::kDone ? done : notDone;
     list += (list.empty() ? "" : ", ") + moduleLabel(modules[i]);
-    if (outcomes[i].result != Result::kDone) {
-      commandForRest += " " + shellWord(modules[i].nodeText) + " " + shellWord(modules[i].path);
-    }
   }
   printer_->print("Modules done: " + (done.empty() ? std::string("none") : done) + ".");
   if (!notDone.empty()) {
     printer_->print(printer_->paint("Modules not done: " + notDone + ".", Colour::kRed));
-    if (!commandLine_.empty()) {
+    std::vector<std::string> redo = redoArguments(commandLine_, modules, outcomes);
+    if (!redo.empty()) {
       printer_->print("To flash the modules not done, once what stopped them is put right:");
-      printer_->print("  " + commandForRest);
+      printer_->print("  " + shellCommand(redo));
     }
   }
 }

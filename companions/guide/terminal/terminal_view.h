@@ -24,6 +24,7 @@ class TerminalView : public RunObserver {
   /// and |warning| when the record could not be read.
   void showRecords(const std::vector<ModuleInfo>& modules, const std::string& warning);
 
+  void powerCycleShared(const ModuleInfo& done, const ModuleInfo& next, double seconds) override;
   void moduleBegins(const ModuleInfo& module, double seconds) override;
   void checked(const ModuleInfo& module, const PreflightResult& checks, bool refused,
                double seconds) override;
@@ -49,10 +50,8 @@ class TerminalView : public RunObserver {
   HandState hand_;             // what is known of the hand in the power cycle
   int plainWaitShown_ = 0;     // plain mode: the last 10 s mark of the wait printed
   bool downloading_ = false;
-  double lastDrawn_ = -1;      // when the live line was last drawn
-  int plainTenthShown_ = -1;   // plain mode: the last tenth of the download printed
-  bool previousDone_ = false;  // the module before this one was done
-  std::string previousLabel_;
+  double lastDrawn_ = -1;     // when the live line was last drawn
+  int plainTenthShown_ = -1;  // plain mode: the last tenth of the download printed
   std::vector<std::string> commandLine_;
 };
 

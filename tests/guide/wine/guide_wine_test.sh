@@ -5,7 +5,7 @@
 #                      [--expect-outcome WORD] [--env NAME=VALUE]... -- EXE [ARG...]
 #
 # Every line of standard output must be an object of the feed, valid against its schema in
-# doc/ (by Debian's python3-jsonschema); the last one the module's end, with the tool's status
+# doc/ (by Debian's python3-jsonschema); the module's end, then the run's, with the tool's status
 # passed through. --expect-error: the single error event's text starts with TEXT; without it
 # there must be none. The power cycle comes from the clock alone: one "asked" step for each
 # instruction, no other.
@@ -75,10 +75,13 @@ for number, line in enumerate(open(path, encoding="utf-8", newline=""), 1):
     events.append(event)
 if status != want_status:
     failures.append(f"exit status {status}, expected {want_status}")
-if not events or events[-1].get("event") != "end":
-    failures.append("the feed does not end with the module's end")
+ends = [e for e in events if e.get("event") == "end"]
+if not events or events[-1].get("event") != "run-end" or not ends:
+    failures.append("the feed does not end with the module's end and the run's")
 else:
-    end = events[-1]
+    if events[-1].get("status") % 256 != want_status:
+        failures.append(f"the run-end's status is {events[-1].get('status')}, expected {want_status}")
+    end = ends[-1]
     if end.get("status") is None or end["status"] % 256 != want_status:
         failures.append(f"the end event's status is {end.get('status')}, expected {want_status}")
     if want_outcome and end.get("outcome") != want_outcome:

@@ -22,6 +22,7 @@ const model = {
   logLines: [],
   connected: true,
   ended: false,
+  sharedPowerCycle: false,  // the guide said the next turn's power cycle completes the one before
 };
 
 // The run's token, from the address the guide printed (after the #, which the browser never
@@ -56,7 +57,7 @@ function freshRow() {
   return {
     state: 'waiting', began: null, endedAt: null, findings: null, summary: null,
     power: null, progress: null, errors: [], errorInfo: null, end: null, moduleEvent: null,
-    toolStarted: false, downloadAt: null, interrupting: false,
+    toolStarted: false, downloadAt: null, interrupting: false, sharedPowerCycle: false,
   };
 }
 
@@ -72,6 +73,8 @@ function apply(entry) {
     const row = rowFor(entry.index);
     row.state = 'checking';
     row.began = entry.t;
+    row.sharedPowerCycle = model.sharedPowerCycle;
+    model.sharedPowerCycle = false;
     model.current = entry.index;
     model.target = entry.index;
     return;
@@ -83,6 +86,11 @@ function apply(entry) {
   if (entry.window === 'line') {
     model.logLines.push({ index: entry.index, stream: entry.stream, text: entry.text });
     appendLog(entry);
+    return;
+  }
+  if (entry.event === 'shared-power-cycle') {
+    // Told just before the turn it starts.
+    model.sharedPowerCycle = true;
     return;
   }
   if (model.target < 0) return;
@@ -146,13 +154,14 @@ function applyPowerCycle(row, entry) {
   const power = row.power || { askedAt: entry.t };
   power.phase = entry.phase;
   power.source = entry.source;
+  // The deadlines are on the feed's own clock, the one t is on.
   if (entry.phase === 'asked') {
-    power.askedAt = entry.t;
-    power.offBy = entry.off_by_s;
-    power.onBy = entry.on_by_s;
+    power.askedAt = entry.instruction_t;
+    power.offBy = entry.off_by_t;
+    power.onBy = entry.on_by_t;
   } else if (entry.phase === 'hand-off') {
     power.offAt = entry.t;
-    if (entry.on_by_s !== undefined) power.onBy = entry.on_by_s;
+    if (entry.on_by_t !== undefined) power.onBy = entry.on_by_t;
   } else if (entry.phase === 'hand-on') {
     power.onAt = entry.t;
   }
@@ -322,8 +331,7 @@ function renderPower(row, module) {
   $('power-deadline').textContent = deadline;
   $('power-then').textContent = then;
   $('power-source').textContent = power.source ? sourceWords[power.source] || '' : sourceWords.clock;
-  const previous = model.current > 0 ? model.rows[model.current - 1] : null;
-  $('power-between').textContent = previous && previous.state === 'done'
+  $('power-between').textContent = row.sharedPowerCycle
     ? 'This one power cycle also completes the module before it.' : '';
 }
 
