@@ -19,13 +19,18 @@ bool exists(const std::string& path) {
   return access(path.c_str(), F_OK) == 0;
 }
 
+// The lines of a whole download and a good end, as the tool prints them.
+const std::string kCompleteDownload =
+    "echo 'Starting download of firmware tiny.hex to Finger 2 (nodlet 12)...'\n"
+    "echo DOWNPROG100.000000\necho 'Download complete!'\necho 'Program ended successfully.'\n";
+
 // A stand-in for the virtual hand that asks for the power cycle, takes a second and succeeds,
 // leaving |dir|/survived behind if nothing ended it.
 std::string slowHand(const std::string& dir) {
   return writeScript(dir, "nodletflash-sim",
                      "echo 'USERMESSAGEPlease power off the hand, wait 5 seconds, then power the "
                      "hand back on.'\nsleep 1\ntouch '" +
-                         dir + "/survived'\necho 'Program ended successfully.'\n");
+                         dir + "/survived'\n" + kCompleteDownload);
 }
 
 TEST(GuideProcesses, AHangUpEndsTheRunUnlessItWasIgnoredAsNohupIgnoresIt) {
@@ -86,13 +91,12 @@ TEST(GuideProcesses, OneStopEndsAToolThatClosedItsOutputAndRunsOn) {
 // in the middle of that.
 TEST(GuideProcesses, ASecondStopLeavesTheToolItsGraceToPutTheInterfaceBack) {
   ScratchDir dir;
-  std::string hand =
-      writeScript(dir.path, "nodletflash-sim",
-                  "trap 'trap \"\" INT; kill $idle; sleep 2; touch \"" + dir.path +
-                      "/restored\"; exit 130' INT\n"
-                      "sleep 60 >/dev/null 2>&1 &\nidle=$!\n"
-                      // Said once the trap is set: the first stop may follow at once.
-                      "echo 'Loading firmware file...'\nwait $idle\n");
+  // The trap is set before the line the test waits for: the first stop finds it in place.
+  std::string hand = writeScript(dir.path, "nodletflash-sim",
+                                 "trap 'trap \"\" INT; kill $idle; sleep 2; touch \"" + dir.path +
+                                     "/restored\"; exit 130' INT\n"
+                                     "sleep 60 >/dev/null 2>&1 &\nidle=$!\n"
+                                     "echo 'Loading firmware file...'\nwait $idle\n");
   int sent = 0;
   GuideRun run = runGuideWatching(
       {"--rehearse", "--sim=" + hand, "--no-log", "12", kTiny},
@@ -136,9 +140,8 @@ TEST(GuideProcesses, AKillAfterTheGraceSaysHowToCheckTheInterface) {
 TEST(GuideProcesses, TheLogIsNotOpenInTheChild) {
   ScratchDir dir;
   std::string fds = dir.path + "/fds";
-  std::string hand =
-      writeScript(dir.path, "nodletflash-sim",
-                  "ls -l /proc/$$/fd > '" + fds + "' 2>&1\necho 'Program ended successfully.'\n");
+  std::string hand = writeScript(dir.path, "nodletflash-sim",
+                                 "ls -l /proc/$$/fd > '" + fds + "' 2>&1\n" + kCompleteDownload);
   std::string log = dir.path + "/guide.log";
   GuideRun run = runGuide({"--rehearse", "--sim=" + hand, "--log=" + log, "12", kTiny});
   EXPECT_EQ(run.status, 0) << run.output;
