@@ -80,7 +80,7 @@ class FileLock {
 
 std::string stateFolder(std::string* why) {
   const char* state = std::getenv("XDG_STATE_HOME");
-  // The base directory specification: a relative path is not one, and is ignored.
+  // XDG_STATE_HOME counts only as an absolute path: a relative one is ignored.
   if (state != nullptr && state[0] == '/') {
     return std::string(state) + "/nodletflash/";
   }
