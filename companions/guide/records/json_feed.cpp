@@ -11,6 +11,7 @@
 #include "sha256.h"
 #include "tool_locator.h"
 #include "troubleshooting.h"
+#include "utc_time.h"
 
 namespace {
 
@@ -54,13 +55,8 @@ Json absolutePath(const std::string& path) {
 
 // 2026-12-09T14:02:11.250Z
 std::string utcText(std::chrono::system_clock::time_point at) {
+  std::tm utc = utcOf(at);
   std::time_t time = std::chrono::system_clock::to_time_t(at);
-  std::tm utc{};
-#ifdef _WIN32
-  gmtime_s(&utc, &time);
-#else
-  gmtime_r(&time, &utc);
-#endif
   auto sinceSecond = at - std::chrono::system_clock::from_time_t(time);
   auto millis = std::chrono::duration_cast<std::chrono::milliseconds>(sinceSecond).count();
   int shown = millis >= 0 && millis <= 999 ? static_cast<int>(millis) : 0;

@@ -6,6 +6,7 @@
 
 #include "record_file.h"
 #include "sha256.h"
+#include "utc_time.h"
 
 namespace {
 
@@ -27,13 +28,7 @@ bool holdsNamed(const std::string& name, Holds* holds) {
 }
 
 std::string utcNow() {
-  std::time_t now = std::chrono::system_clock::to_time_t(std::chrono::system_clock::now());
-  std::tm utc{};
-#ifdef _WIN32
-  gmtime_s(&utc, &now);
-#else
-  gmtime_r(&now, &utc);
-#endif
+  std::tm utc = utcOf(std::chrono::system_clock::now());
   char text[32];
   std::strftime(text, sizeof(text), "%Y-%m-%dT%H:%M:%SZ", &utc);
   return text;

@@ -7,19 +7,9 @@
 #include "file_name.h"
 #include "findings_output.h"
 #include "log_file.h"
+#include "utc_time.h"
 
 namespace {
-
-std::tm utcOf(std::chrono::system_clock::time_point at) {
-  std::time_t time = std::chrono::system_clock::to_time_t(at);
-  std::tm utc{};
-#ifdef _WIN32
-  gmtime_s(&utc, &time);
-#else
-  gmtime_r(&time, &utc);
-#endif
-  return utc;
-}
 
 // A node number typed with characters a file name should not hold keeps only its safe ones.
 std::string fileSafe(const std::string& text) {
