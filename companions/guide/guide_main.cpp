@@ -243,12 +243,9 @@ int guide(int argc, char** argv) {
   // A rehearsal keeps a record of its own: the virtual hand's modules are not the real ones.
   ModuleRecordFile records = thisUsersModuleRecord(options.settings.rehearse);
   Sequence sequence(std::move(modules), options.settings, &clock, &observers, log.get(), &records);
+  // The feed says it in its first event.
   if (terminal != nullptr) {
     terminal->showRecords(sequence.modules(), sequence.recordWarning());
-  } else if (!sequence.recordWarning().empty()) {
-    // The feed stays JSON: the warning goes where the tool's own complaints go, and in the
-    // feed's first event.
-    std::fprintf(stderr, "nodletflash-guide: warning: %s\n", sequence.recordWarning().c_str());
   }
   if (feed != nullptr) {
     FeedRun run = feedRun(argc, argv, options, wallStart);
