@@ -107,6 +107,10 @@ TEST(ModuleRecord, ADamagedRecordIsAWarningAndIsWrittenAnew) {
 }
 
 TEST(ModuleRecord, TwoWritersAtOnceLoseNothingAndNoReaderSeesItTorn) {
+#ifdef NODLETFLASH_TESTS_EMULATED
+  GTEST_SKIP() << "processes forked under the user-mode emulator and sharing a lock crawl; the "
+                  "lock and the rename are the host kernel's, tested in the native build";
+#endif
   Folder folder;
   std::string path = folder.path + "/modules.json";
   std::string firmware = std::string(EXAMPLES_DIR) + "/tiny.hex";
