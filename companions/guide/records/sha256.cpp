@@ -36,7 +36,7 @@ struct Sha256 {
 
 void compress(Sha256& s) {
   std::array<uint32_t, 64> w{};
-  for (int i = 0; i < 16; ++i) {
+  for (size_t i = 0; i < 16; ++i) {
     w[i] = (uint32_t{s.block[4 * i]} << 24) | (uint32_t{s.block[4 * i + 1]} << 16) |
            (uint32_t{s.block[4 * i + 2]} << 8) | uint32_t{s.block[4 * i + 3]};
   }
