@@ -13,9 +13,10 @@ import unittest
 
 sys.dont_write_bytecode = True  # nothing left in the source tree
 HERE = os.path.dirname(os.path.abspath(__file__))
-spec = importlib.util.spec_from_file_location("validate_feed", os.path.join(HERE, "validate_feed.py"))
-validate_feed = importlib.util.module_from_spec(spec)
-spec.loader.exec_module(validate_feed)
+validator_source = importlib.util.spec_from_file_location(
+    "validate_feed", os.path.join(HERE, "validate_feed.py"))
+validate_feed = importlib.util.module_from_spec(validator_source)
+validator_source.loader.exec_module(validate_feed)
 
 SCHEMA_PATH, DOCUMENT_PATH, MANUAL_PATH = sys.argv[1:4]
 with open(SCHEMA_PATH, encoding="utf-8") as f:
