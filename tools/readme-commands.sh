@@ -51,16 +51,33 @@ cp -a "$cache/root" "$root"
 # A clean clone of what is committed, where a person would have it.
 git clone -q --no-local "$repo" "$root/root/nodletflash"
 # What a person's machine has beyond the minimal root: sudo, and apt's lists.
+# With CCACHE_DIR set (tools/test-all.sh), the builds in the root share this machine's compiler
+# cache: they compile what the developers' builds compiled, and take it from there. Nothing else
+# of the commands changes.
+cache_env=()
+if [[ -n ${CCACHE_DIR:-} ]]; then
+  cache_env=(CCACHE_DIR=/var/cache/nodletflash-ccache CCACHE_BASEDIR=/root/nodletflash
+    CCACHE_NOHASHDIR=true CCACHE_COMPILERCHECK=content "CCACHE_IGNOREOPTIONS=${CCACHE_IGNOREOPTIONS:-}"
+    CCACHE_MAXSIZE=${CCACHE_MAXSIZE:-5G} CMAKE_C_COMPILER_LAUNCHER=ccache
+    CMAKE_CXX_COMPILER_LAUNCHER=ccache)
+fi
 in_root() {
   chroot "$root" /usr/bin/env -i PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin \
-    HOME=/root LANG=C.UTF-8 DEBIAN_FRONTEND=noninteractive "$@"
+    HOME=/root LANG=C.UTF-8 DEBIAN_FRONTEND=noninteractive "${cache_env[@]}" "$@"
 }
 # A person's machine has /proc: the guide finds the tool and the virtual hand next to itself.
 mount -t proc proc "$root/proc"
-trap 'umount -l "$root/proc" 2>/dev/null || true' EXIT
+trap 'umount -l "$root/proc" "$root/var/cache/nodletflash-ccache" 2>/dev/null || true' EXIT
+if [[ -n ${CCACHE_DIR:-} ]]; then
+  mkdir -p "$CCACHE_DIR" "$root/var/cache/nodletflash-ccache"
+  mount --bind "$CCACHE_DIR" "$root/var/cache/nodletflash-ccache"
+fi
 cp /etc/resolv.conf "$root/etc/resolv.conf"
 in_root apt-get -q update >"$work/apt.log" 2>&1
 in_root apt-get -q install -y sudo >>"$work/apt.log" 2>&1
+if [[ -n ${CCACHE_DIR:-} ]]; then
+  in_root apt-get -q install -y ccache >>"$work/apt.log" 2>&1
+fi
 
 failures=0
 fail() { echo "FAIL: $*"; failures=$((failures + 1)); }

@@ -16,7 +16,7 @@ here=$(dirname "$0")
 
 bash "$here/setup.sh"
 native_packages=(
-  git python3 python3-jsonschema
+  git python3 python3-jsonschema ccache
   libgtest-dev libgmock-dev libbenchmark-dev
 )
 bash "$here/install-packages.sh" "${native_packages[@]}"
