@@ -17,6 +17,7 @@ here=$(dirname "$0")
 bash "$here/setup.sh"
 native_packages=(
   git python3 python3-jsonschema
+  libtomlplusplus-dev zlib1g-dev  # as setup.sh: the firmware set and the support bundle
   libgtest-dev libgmock-dev libbenchmark-dev
 )
 bash "$here/install-packages.sh" "${native_packages[@]}"
