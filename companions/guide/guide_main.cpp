@@ -108,7 +108,8 @@ int parseCommandLine(int argc, char** argv, GuideOptions* out) {
                "with --window: only print the page's address, do not open a browser");
   app.add_option("--set", options.setPath,
                  "flash the modules of a hand's firmware set (a TOML file naming each module's "
-                 "file and its SHA-256), every entry verified first, instead of naming modules");
+                 "file and its SHA-256), every entry verified first, instead of naming modules")
+      ->option_text("FILE");
   app.add_option("--support-bundle", options.bundlePath,
                  "at the run's end, whatever the end, write FILE: a gzip-compressed tar archive "
                  "of what support needs (the log, the feed, the checks, the files' digests, the "
