@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -212,6 +213,26 @@ TEST(GuideBundle, HoldsWhatSupportNeedsAndNoSecretWhateverTheEnd) {
   std::string withFirmware = outputOf("tar -tzf '" + doneBundle + "'");
   EXPECT_NE(withFirmware.find("/firmware/12-f2.hex"), std::string::npos) << withFirmware;
   EXPECT_NE(withFirmware.find("/firmware/14-spread.hex"), std::string::npos) << withFirmware;
+
+  // Stopped by Ctrl-C while the tool runs: the bundle is still written, its feed to the end.
+  std::string hand = writeScript(dir.path, "stand-in-sim",
+                                 "trap 'kill $idle; exit 130' INT\nsleep 60 >/dev/null 2>&1 &\n"
+                                 "idle=$!\necho 'Loading firmware file...'\nwait $idle\n");
+  std::string stoppedBundle = dir.path + "/stopped.tar.gz";
+  bool sent = false;
+  GuideRun stopped = runGuideWatching(
+      {"--rehearse", "--sim=" + hand, "--no-log", "--support-bundle=" + stoppedBundle, "12", kTiny},
+      [&](const std::string& output, pid_t guide) {
+        if (!sent && output.find("Loading firmware file...") != std::string::npos) {
+          kill(guide, SIGINT);
+          sent = true;
+        }
+      });
+  EXPECT_EQ(stopped.status, 130) << stopped.output;
+  std::vector<json> stoppedFeed =
+      jsonEvents(outputOf("tar -xzOf '" + stoppedBundle + "' --wildcards '*/feed.jsonl'"));
+  ASSERT_FALSE(stoppedFeed.empty());
+  EXPECT_EQ(stoppedFeed.back()["status"], 130);
 }
 
 }  // namespace
