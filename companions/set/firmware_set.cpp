@@ -123,7 +123,7 @@ void verifyEntry(const std::string& setPath, const std::string& key, int node,
   if (digest == nullptr || !isDigest(digest->get())) {
     problems->push_back(label + ": no sha256, or not one (64 hex digits)");
   }
-  if (problems->size() != before) {
+  if (file == nullptr || digest == nullptr || problems->size() != before) {
     return;
   }
   entry->node = node;
