@@ -1,11 +1,13 @@
 #include "support_bundle.h"
 
+#include <cstdint>
+#include <cstdio>
 #include <ctime>
-#include <fstream>
 #include <nlohmann/json.hpp>
 #include <set>
 
 #include "findings_output.h"
+#include "image/firmware_file.h"
 #include "interface_state.h"
 #include "json_feed.h"
 #include "preflight.h"
@@ -19,7 +21,7 @@ namespace {
 using Json = nlohmann::ordered_json;
 
 // Firmware files and logs are a few megabytes at most; a file beyond this is not one of them.
-constexpr std::streamsize kMaxMemberBytes = 64 << 20;
+constexpr int64_t kMaxMemberBytes = 64 << 20;
 
 // The last part of |path|, on either separator.
 std::string baseName(const std::string& path) {
@@ -32,23 +34,28 @@ std::string fitted(const std::string& name, size_t room) {
   return name.size() <= room ? name : name.substr(name.size() - room);
 }
 
+// Reads a regular file whole, opened as the tool opens a firmware file: never waiting on a FIFO
+// or a device named where a file was expected.
 bool readWhole(const std::string& path, std::string* bytes, std::string* why) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) {
-    *why = "it cannot be opened";
+  std::FILE* file = nullptr;
+  int64_t size = 0;
+  ImageError opened = openFirmwareFile(path.c_str(), &file, &size);
+  if (opened != ImageError::kNone) {
+    *why = opened == ImageError::kNotRegular ? "not a regular file" : "it cannot be opened";
     return false;
   }
-  bytes->assign(static_cast<size_t>(kMaxMemberBytes) + 1, '\0');
-  in.read(bytes->data(), kMaxMemberBytes + 1);
-  if (in.bad()) {
-    *why = "it could not be read to its end";
-    return false;
-  }
-  if (in.gcount() > kMaxMemberBytes) {
+  if (size > kMaxMemberBytes) {
+    std::fclose(file);
     *why = "it is larger than 64 MiB";
     return false;
   }
-  bytes->resize(static_cast<size_t>(in.gcount()));
+  bytes->assign(static_cast<size_t>(size), '\0');
+  size_t got = std::fread(bytes->data(), 1, bytes->size(), file);
+  std::fclose(file);
+  if (got != bytes->size()) {
+    *why = "it could not be read to its end";
+    return false;
+  }
   return true;
 }
 
