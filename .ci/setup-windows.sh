@@ -3,7 +3,7 @@
 # Windows executable. Safe to run again: packages already present are skipped.
 set -euo pipefail
 
-packages=(g++-mingw-w64-x86-64 wine wine64)
+packages=(g++-mingw-w64-x86-64 libz-mingw-w64-dev wine wine64)
 
 missing=()
 for p in "${packages[@]}"; do

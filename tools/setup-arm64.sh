@@ -14,6 +14,7 @@ fi
 packages=(
   crossbuild-essential-arm64          # aarch64-linux-gnu-gcc/g++, libc6-dev:arm64
   libcap-dev:arm64                    # nodletflash-check reads file capabilities
+  zlib1g-dev:arm64                    # the guide's support bundle (gzip)
   libstdc++6:arm64                    # for the package's computed dependencies (dpkg-shlibdeps)
 )
 bash "$here/install-packages.sh" "${packages[@]}"

@@ -8,6 +8,8 @@ packages=(
   build-essential cmake file  # the compilers, make, dpkg-dev for the package's dependencies
   libcap-dev                  # file capabilities
   libcli11-dev nlohmann-json3-dev  # the companions' options and JSON
+  libtomlplusplus-dev         # a hand's firmware set (TOML), header-only
+  zlib1g-dev                  # the guide's support bundle (gzip), linked statically
   libboost-dev                # Boost.Beast and Asio, header-only: the guide's window server
   scdoc                       # the manual pages
 )

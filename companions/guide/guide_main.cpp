@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "file_name.h"
+#include "firmware_set.h"
 #include "interruption.h"
 #include "json_feed.h"
 #include "line_printer.h"
@@ -18,6 +19,7 @@
 #include "run_log.h"
 #include "scenario.h"
 #include "sequence.h"
+#include "support_bundle.h"
 #include "terminal_view.h"
 #include "window_guide.h"
 
@@ -33,6 +35,9 @@ struct GuideOptions {
   std::vector<std::string> pairs;
   std::vector<std::string> words;  // the command line as typed, less the modules
   std::string usageError;          // why the command line was refused
+  std::string setPath;             // --set: the hand's firmware set, instead of modules
+  std::string bundlePath;          // --support-bundle: written at the run's end
+  bool bundleFirmware = false;     // --support-bundle-firmware
 };
 
 // The guide's exit statuses: 0 when every module is done; the tool's own status when it
@@ -101,6 +106,17 @@ int parseCommandLine(int argc, char** argv, GuideOptions* out) {
                "choose them there");
   app.add_flag("--no-browser", options.noBrowser,
                "with --window: only print the page's address, do not open a browser");
+  app.add_option("--set", options.setPath,
+                 "flash the modules of a hand's firmware set (a TOML file naming each module's "
+                 "file and its SHA-256), every entry verified first, instead of naming modules")
+      ->option_text("FILE");
+  app.add_option("--support-bundle", options.bundlePath,
+                 "at the run's end, whatever the end, write FILE: a gzip-compressed tar archive "
+                 "of what support needs (the log, the feed, the checks, the files' digests, the "
+                 "versions, the interfaces' state)")
+      ->option_text("FILE");
+  app.add_flag("--support-bundle-firmware", options.bundleFirmware,
+               "with --support-bundle: put the firmware files themselves in the bundle too");
   CLI::Option* modules =
       app.add_option("modules", options.pairs,
                      "the modules: pairs of a node number (11 to 14) and a firmware file");
@@ -115,7 +131,19 @@ int parseCommandLine(int argc, char** argv, GuideOptions* out) {
     return kUsageStatus;
   }
   options.settings.rehearse = app.count("--rehearse") > 0;
-  if (options.pairs.empty() && !options.window) {
+  if (!options.setPath.empty() && !options.pairs.empty()) {
+    return refuseCommandLine(&options, "--set and modules on the command line exclude each other");
+  }
+  if (!options.setPath.empty() && options.window) {
+    return refuseCommandLine(&options, "--set and --window exclude each other");
+  }
+  if (!options.bundlePath.empty() && options.window) {
+    return refuseCommandLine(&options, "--support-bundle and --window exclude each other");
+  }
+  if (options.bundleFirmware && options.bundlePath.empty()) {
+    return refuseCommandLine(&options, "--support-bundle-firmware goes with --support-bundle");
+  }
+  if (options.pairs.empty() && !options.window && options.setPath.empty()) {
     std::fprintf(stderr, "%s is required\nRun with --help for more information.\n",
                  modules->get_name().c_str());
     options.usageError = modules->get_name() + " is required";
@@ -144,8 +172,14 @@ int parseCommandLine(int argc, char** argv, GuideOptions* out) {
   }
   // The modules come last on the command line: what comes before them is repeated in the
   // command that flashes the modules not done.
+  // With --set, the modules not done are named on it instead of the set.
   for (int i = 0; i + static_cast<int>(options.pairs.size()) < argc; ++i) {
-    options.words.push_back(argv[i]);
+    std::string word = argv[i];
+    if (!options.setPath.empty() && word == "--set") {
+      ++i;
+    } else if (options.setPath.empty() || word.rfind("--set=", 0) != 0) {
+      options.words.push_back(word);
+    }
   }
   return -1;
 }
@@ -160,21 +194,69 @@ FeedRun feedRun(int argc, char** argv, const GuideOptions& options,
   }
   run.settings = options.settings;
   run.log = options.log;
+  run.setFile = options.setPath;
   return run;
 }
 
-// A command line refused: when the feed was asked for, it still begins and ends, with the reason.
+// Where the feed's events go: standard output when --json asks for them, and into |kept| for
+// the support bundle when one is asked for.
+FeedSink feedSink(bool toStandardOutput, std::string* kept) {
+  FeedSink out = toStandardOutput ? jsonLinesSink(stdout) : FeedSink();
+  return [out, kept](const nlohmann::ordered_json& event) {
+    if (out) {
+      out(event);
+    }
+    if (kept != nullptr) {
+      *kept += event.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace);
+      *kept += '\n';
+    }
+  };
+}
+
+// Writes the support bundle when one was asked for; a bundle that cannot be written is said on
+// standard error and leaves the exit status as the run made it.
+void writeBundle(int argc, char** argv, const GuideOptions& options, int status,
+                 const std::string& feed, const std::vector<ModuleInfo>& modules) {
+  if (options.bundlePath.empty()) {
+    return;
+  }
+  BundleContents contents;
+  contents.path = options.bundlePath;
+  contents.firmware = options.bundleFirmware;
+  contents.status = status;
+  contents.settings = options.settings;
+  contents.selfPath = argc > 0 ? argv[0] : "";
+  contents.feed = feed;
+  contents.modules = modules;
+  contents.setFile = options.setPath;
+  contents.ended = std::chrono::system_clock::now();
+  std::string why;
+  if (!writeSupportBundle(contents, &why)) {
+    std::fprintf(stderr, "nodletflash-guide: the support bundle could not be written: %s\n",
+                 why.c_str());
+  }
+}
+
+// A command line or a firmware set refused: when the feed was asked for, it still begins and
+// ends, with the reason; a support bundle asked for is still written.
 int refused(int argc, char** argv, const GuideOptions& options, int status,
-            std::chrono::system_clock::time_point started) {
-  if (!feedAsked(argc, argv)) {
+            std::chrono::system_clock::time_point started, const FirmwareSet* set = nullptr,
+            const std::vector<std::string>& setProblems = {}) {
+  bool json = feedAsked(argc, argv);
+  if (!json && options.bundlePath.empty()) {
     return status;
   }
-  JsonFeed feed(jsonLinesSink(stdout));
-  feed.runBegins(feedRun(argc, argv, options, started), 0);
+  std::string kept;
+  JsonFeed feed(feedSink(json, options.bundlePath.empty() ? nullptr : &kept));
+  FeedRun run = feedRun(argc, argv, options, started);
+  run.setName = set != nullptr ? set->name : std::string();
+  feed.runBegins(run, 0);
   FeedRunEnd end;
   end.status = status;
   end.usageError = options.usageError;
+  end.setProblems = setProblems;
   feed.runEnds(end, 0);
+  writeBundle(argc, argv, options, status, kept, {});
   return status;
 }
 
@@ -192,6 +274,25 @@ int guide(int argc, char** argv) {
   std::vector<ModuleInfo> modules;
   for (size_t i = 0; i + 1 < options.pairs.size(); i += 2) {
     modules.push_back(namedModule(options.pairs[i], options.pairs[i + 1]));
+  }
+  // A hand's firmware set: every entry verified before anything is shown, logged or started.
+  FirmwareSet set;
+  if (!options.setPath.empty()) {
+    std::vector<std::string> problems;
+    SetReading reading = readFirmwareSet(options.setPath, &set, &problems);
+    if (reading != SetReading::kVerified) {
+      for (const std::string& problem : problems) {
+        std::fprintf(stderr, "nodletflash-guide: %s\n", problem.c_str());
+      }
+      if (reading == SetReading::kRefused) {
+        std::fprintf(stderr, "nodletflash-guide: the set is refused whole: nothing was flashed\n");
+      }
+      return refused(argc, argv, options, setReadingStatus(reading), wallStart, &set, problems);
+    }
+    for (const SetEntry& entry : set.entries) {
+      modules.push_back(namedModule(entry.nodeText, entry.path));
+      modules.back().set = set.name;
+    }
   }
   size_t first = 0;
   size_t second = 0;
@@ -222,8 +323,12 @@ int guide(int argc, char** argv) {
   std::unique_ptr<RunObserver> view;
   JsonFeed* feed = nullptr;
   TerminalView* terminal = nullptr;
+  // The feed's events, kept for the support bundle.
+  std::string kept;
+  std::unique_ptr<JsonFeed> keptFeed;
   if (options.json) {
-    auto json = std::make_unique<JsonFeed>(jsonLinesSink(stdout));
+    auto json =
+        std::make_unique<JsonFeed>(feedSink(true, options.bundlePath.empty() ? nullptr : &kept));
     feed = json.get();
     view = std::move(json);
   } else {
@@ -233,8 +338,15 @@ int guide(int argc, char** argv) {
     terminal = shown.get();
     view = std::move(shown);
   }
+  if (!options.json && !options.bundlePath.empty()) {
+    keptFeed = std::make_unique<JsonFeed>(feedSink(false, &kept));
+    feed = keptFeed.get();
+  }
   RunObservers observers;
   observers.add(view.get());
+  if (keptFeed != nullptr) {
+    observers.add(keptFeed.get());
+  }
   std::unique_ptr<RunLog> log;
   if (!options.log.none) {
     log = std::make_unique<RunLog>(options.log.path, wallStart);
@@ -245,6 +357,11 @@ int guide(int argc, char** argv) {
   Sequence sequence(std::move(modules), options.settings, &clock, &observers, log.get(), &records);
   // The feed says it in its first event.
   if (terminal != nullptr) {
+    if (!set.name.empty()) {
+      std::printf("Firmware set \"%s\" (%s): %zu %s, each file's SHA-256 as the set gives it.\n",
+                  escapedText(set.name).c_str(), escapedText(options.setPath).c_str(),
+                  set.entries.size(), set.entries.size() == 1 ? "module" : "modules");
+    }
     terminal->showRecords(sequence.modules(), sequence.recordWarning());
   }
   if (feed != nullptr) {
@@ -252,6 +369,7 @@ int guide(int argc, char** argv) {
     run.understood = true;
     run.modules = sequence.modules();
     run.recordWarning = sequence.recordWarning();
+    run.setName = set.name;
     feed->runBegins(run, clock.now());
   }
   int status = sequence.run(0);
@@ -263,6 +381,7 @@ int guide(int argc, char** argv) {
     end.outcomes = sequence.outcomes();
     feed->runEnds(end, clock.now());
   }
+  writeBundle(argc, argv, options, status, kept, sequence.modules());
   interruptionHandled();
   return status;
 }

@@ -10,6 +10,7 @@
 
 #include "child_process.h"
 #include "damaged_images.h"
+#include "sha256.h"
 
 namespace {
 
@@ -97,6 +98,43 @@ TEST_F(CheckCommandLineTest, UsageErrorsEndWithStatusTwo) {
     EXPECT_EQ(run.status, 2) << argv.back();
   }
   EXPECT_EQ(runChild({kCheck, "--help"}).status, 0);
+}
+
+TEST_F(CheckCommandLineTest, ASetIsVerifiedWholeAndEachEntryCheckedAsAFileIs) {
+  std::string tiny = readWholeFile(kTinyPath);
+  write("f1.hex", tiny);
+  write("f3.hex", "%not a record\n");
+  std::string good = "name = \"lab set\"\n[modules.13]\nfile = \"f3.hex\"\nsha256 = \"" +
+                     sha256Hex("%not a record\n") +
+                     "\"\n[modules.11]\nfile = \"f1.hex\"\nsha256 = \"" + sha256Hex(tiny) + "\"\n";
+  std::string set = write("set.toml", good);
+  // Every digest matches: each file is then checked, and f3.hex has problems of its own.
+  ChildResult run = runChild({kCheck, "--image-only", "--json", "--set=" + set});
+  EXPECT_EQ(run.status, 1) << run.output;
+  nlohmann::json out = nlohmann::json::parse(run.output, nullptr, false);
+  ASSERT_TRUE(out.is_object()) << run.output;
+  EXPECT_EQ(out["set"]["name"], "lab set");
+  ASSERT_EQ(out["modules"].size(), 2u);
+  EXPECT_EQ(out["modules"][0]["node"], 11);
+  EXPECT_EQ(out["modules"][0]["problems"], 0);
+  EXPECT_EQ(out["modules"][0]["sha256"], sha256Hex(tiny));
+  EXPECT_GT(out["modules"][1]["problems"].get<int>(), 0);
+
+  // A file changed since the set was made: the set is refused, the entry named, nothing checked.
+  write("f1.hex", tiny + "\n");
+  run = runChild({kCheck, "--image-only", "--set=" + set});
+  EXPECT_EQ(run.status, 1);
+  EXPECT_NE(run.output.find("problem set: the set " + set +
+                            ": module 11 (Finger 1): its file "
+                            "f1.hex has SHA-256 " +
+                            sha256Hex(tiny + "\n")),
+            std::string::npos)
+      << run.output;
+  EXPECT_NE(run.output.find("result: the set is refused whole"), std::string::npos);
+  // Not TOML: status 2; a set and a node on the command line: a usage error.
+  EXPECT_EQ(runChild({kCheck, "--image-only", "--set=" + write("bad.toml", "name = \n")}).status,
+            2);
+  EXPECT_EQ(runChild({kCheck, "--image-only", "--set=" + set, "12", kTinyPath}).status, 2);
 }
 
 }  // namespace

@@ -126,6 +126,15 @@ class WritersSchema(unittest.TestCase):
         events.insert(1, {"v": 3, "t": 0.0, "module": None, "event": "weather"})
         self.assertTrue(problems(events))
 
+    def test_a_refused_set_starts_nothing_and_is_named_in_the_run(self):
+        refused = first_whole_feed(lambda e: e.get("set_problems"))
+        self.assertEqual(problems(refused), [])
+        is_end = lambda e: e["event"] == "run-end"
+        self.assertTrue(self.broken(refused, is_end, lambda e: e.update(status=0)))
+        self.assertTrue(self.broken(refused, is_end, lambda e: e.update(set_problems=[])))
+        self.assertTrue(self.broken(refused, lambda e: e["event"] == "run",
+                                    lambda e: e.update(set=None)))
+
     def test_the_run_begins_and_ends_the_feed(self):
         self.assertTrue(problems(self.done[1:]))
         self.assertTrue(problems(self.done[:-1]))

@@ -43,9 +43,14 @@ def whole_feed_problems(events):
         problems.append("the feed does not end with its one run-end event")
     named = []
     ends = []
+    set_named = False  # the run event names a firmware set
     total = {}  # a module's characters to send, from its summary
     for number, event in events:
         name = event.get("event")
+        if name == "run":
+            set_named = event.get("set") is not None
+        if name == "run-end" and event.get("set_problems") is not None and not set_named:
+            problems.append(f"line {number}: set_problems for a run that names no set")
         if name == "run" and isinstance(event.get("modules"), list):
             named = event["modules"]
         elif name == "summary":

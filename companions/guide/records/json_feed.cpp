@@ -87,6 +87,7 @@ Json recordOf(const ModuleRecord& record) {
   object["utc"] = record.utc;
   object["file"] = record.file;
   object["sha256"] = textOrNull(record.sha256);
+  object["set"] = textOrNull(record.set);
   return object;
 }
 
@@ -94,15 +95,7 @@ Json recordOf(const ModuleRecord& record) {
 // tool prints no version of its own: one found beside the guide is taken for the one built and
 // installed with it; of any other the guide cannot know it.
 Json programRun(const GuideSettings& settings) {
-  ToolLocation found = settings.rehearse ? locateVirtualHandFromHere(settings.simPath)
-                                         : locateToolFromHere(settings.toolPath);
-  Json object;
-  object["name"] = settings.rehearse ? virtualHandFileName() : toolFileName();
-  object["path"] = absolutePath(found.path);
-  object["found"] = textOrNull(found.how);
-  bool beside = found.how == "next to this program" || found.how == "in sim beside this program";
-  object["version"] = beside ? Json(NODLETFLASH_VERSION) : Json(nullptr);
-  return object;
+  return feedProgram(settings, settings.rehearse);
 }
 
 Json optionsOf(const FeedRun& run) {
@@ -121,6 +114,18 @@ Json optionsOf(const FeedRun& run) {
 }
 
 }  // namespace
+
+Json feedProgram(const GuideSettings& settings, bool virtualHand) {
+  ToolLocation found = virtualHand ? locateVirtualHandFromHere(settings.simPath)
+                                   : locateToolFromHere(settings.toolPath);
+  Json object;
+  object["name"] = virtualHand ? virtualHandFileName() : toolFileName();
+  object["path"] = absolutePath(found.path);
+  object["found"] = textOrNull(found.how);
+  bool beside = found.how == "next to this program" || found.how == "in sim beside this program";
+  object["version"] = beside ? Json(NODLETFLASH_VERSION) : Json(nullptr);
+  return object;
+}
 
 FeedSink jsonLinesSink(std::FILE* out) {
   return [out](const Json& object) {
@@ -152,6 +157,9 @@ void JsonFeed::runBegins(const FeedRun& run, double seconds) {
     object["modules"] = nullptr;
     object["record_warning"] = nullptr;
   }
+  object["set"] = run.setFile.empty()
+                      ? Json(nullptr)
+                      : Json{{"name", textOrNull(run.setName)}, {"file", run.setFile}};
   sink_(object);
 }
 
@@ -159,7 +167,8 @@ void JsonFeed::runEnds(const FeedRunEnd& end, double seconds) {
   Json object = envelope(nullptr, "run-end", seconds);
   object["status"] = end.status;
   object["usage_error"] = textOrNull(end.usageError);
-  if (!end.usageError.empty()) {
+  object["set_problems"] = end.setProblems.empty() ? Json(nullptr) : Json(end.setProblems);
+  if (!end.usageError.empty() || !end.setProblems.empty()) {
     object["not_done"] = nullptr;
     object["redo_command"] = nullptr;
     object["redo_arguments"] = nullptr;

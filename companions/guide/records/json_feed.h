@@ -16,6 +16,10 @@
 /// Where the feed's objects go, one call per event, in order.
 using FeedSink = std::function<void(const nlohmann::ordered_json& event)>;
 
+/// The program a module's turn runs, as the feed names it: the virtual hand (|virtualHand|) or
+/// the tool, where it was found, and its version where the guide can know it.
+nlohmann::ordered_json feedProgram(const GuideSettings& settings, bool virtualHand);
+
 /// A sink that writes each object to |out| as one line and flushes it.
 FeedSink jsonLinesSink(std::FILE* out);
 
@@ -28,12 +32,15 @@ struct FeedRun {
   LogChoice log;
   std::vector<ModuleInfo> modules;
   std::string recordWarning;  // why this computer's record of the modules could not be read
+  std::string setName;        // --set: the firmware set's name; empty without one
+  std::string setFile;        // --set: the set file, as named
 };
 
 /// What the feed's last event tells of the run.
 struct FeedRunEnd {
   int status = 0;                        // the guide's exit status
   std::string usageError;                // why the command line was refused; empty when it was not
+  std::vector<std::string> setProblems;  // why the firmware set (--set) was refused; else none
   std::vector<std::string> commandLine;  // as typed, less the modules
   std::vector<ModuleInfo> modules;
   std::vector<ModuleOutcome> outcomes;

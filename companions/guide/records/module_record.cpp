@@ -48,6 +48,9 @@ std::string moduleRecordText(const std::map<int, ModuleRecord>& records) {
     entry["utc"] = record.utc;
     entry["file"] = record.file;
     entry["sha256"] = record.sha256;
+    if (!record.set.empty()) {
+      entry["set"] = record.set;
+    }
     modules[std::to_string(node)] = std::move(entry);
   }
   Json whole;
@@ -103,6 +106,9 @@ bool parseModuleRecord(const std::string& text, std::map<int, ModuleRecord>* rec
     record.utc = entry["utc"].get<std::string>();
     record.file = entry["file"].get<std::string>();
     record.sha256 = entry["sha256"].get<std::string>();
+    if (entry.contains("set") && entry["set"].is_string()) {
+      record.set = entry["set"].get<std::string>();
+    }
     (*records)[node] = std::move(record);
   }
   return true;
@@ -155,6 +161,7 @@ ModuleRecord ModuleRecordFile::turnEnds(const ModuleInfo& module, Holds holds,
   record.holds = holds;
   record.utc = utcNow();
   record.file = module.originalName.empty() ? module.path : module.originalName;
+  record.set = module.set;
   auto digest = digests_.find(module.node);
   record.sha256 = digest != digests_.end() ? digest->second : sha256File(module.path, nullptr);
   std::string why = noPlace_;

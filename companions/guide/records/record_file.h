@@ -22,3 +22,9 @@ bool readRecordFile(const std::string& path, std::string* text, bool* missing, s
 bool updateRecordFile(const std::string& path,
                       const std::function<std::string(const std::string& current)>& update,
                       std::string* why);
+
+/// Writes |bytes| as the file at |path|, on POSIX systems for this user alone (0600), on Windows
+/// with the folder's permissions: to a new temporary file in the same folder, flushed to the disk,
+/// then renamed over |path|. Whatever stands at |path| (a symbolic link included) is replaced,
+/// never written through. False with |why| when it cannot.
+bool writeNewFile(const std::string& path, const std::string& bytes, std::string* why);

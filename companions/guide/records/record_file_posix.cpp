@@ -173,3 +173,34 @@ bool updateRecordFile(const std::string& path,
   }
   return true;
 }
+
+bool writeNewFile(const std::string& path, const std::string& bytes, std::string* why) {
+  size_t slash = path.rfind('/');
+  std::string folder = slash == std::string::npos ? std::string(".") : path.substr(0, slash + 1);
+  // mkstemp makes the file anew (never through a link planted under its name), for this user.
+  std::string temporary = path + ".XXXXXX";
+  int fd = mkstemp(temporary.data());
+  if (fd < 0) {
+    *why = path + ": " + systemWords();
+    return false;
+  }
+  if (!writeAll(fd, bytes) || fsync(fd) != 0) {
+    *why = temporary + ": " + systemWords();
+    close(fd);
+    unlink(temporary.c_str());
+    return false;
+  }
+  close(fd);
+  // rename replaces the name itself: a symbolic link at |path| is replaced, not followed.
+  if (rename(temporary.c_str(), path.c_str()) != 0) {
+    *why = path + ": " + systemWords();
+    unlink(temporary.c_str());
+    return false;
+  }
+  int dir = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (dir >= 0) {
+    fsync(dir);
+    close(dir);
+  }
+  return true;
+}

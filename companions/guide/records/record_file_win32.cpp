@@ -178,3 +178,32 @@ bool updateRecordFile(const std::string& path,
   }
   return true;
 }
+
+bool writeNewFile(const std::string& path, const std::string& bytes, std::string* why) {
+  // A name of this process's own, made anew: never one that another program has put there.
+  std::string temporary = path + ".new-" + std::to_string(GetCurrentProcessId());
+  HANDLE file = CreateFileW(wide(temporary).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                            FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) {
+    *why = temporary + ": " + systemWords();
+    return false;
+  }
+  DWORD wrote = 0;
+  bool written = WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &wrote, nullptr) &&
+                 wrote == bytes.size() && FlushFileBuffers(file);
+  if (!written) {
+    *why = temporary + ": " + systemWords();
+    CloseHandle(file);
+    DeleteFileW(wide(temporary).c_str());
+    return false;
+  }
+  CloseHandle(file);
+  // Replaces the name itself: a link at |path| is replaced, not written through.
+  if (!MoveFileExW(wide(temporary).c_str(), wide(path).c_str(),
+                   MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+    *why = path + ": " + systemWords();
+    DeleteFileW(wide(temporary).c_str());
+    return false;
+  }
+  return true;
+}

@@ -57,7 +57,8 @@ std::string recordWords(const ModuleRecord& record) {
   }
   return std::string("this computer's record of the module: ") + holdsName(record.holds) + ", " +
          record.utc + ", " + escapedText(record.file) + ", SHA-256 " +
-         (record.sha256.empty() ? std::string("not known") : record.sha256);
+         (record.sha256.empty() ? std::string("not known") : record.sha256) +
+         (record.set.empty() ? std::string() : ", from the set " + escapedText(record.set));
 }
 
 }  // namespace
@@ -142,6 +143,9 @@ void RunLog::moduleBegins(const ModuleInfo& module, double seconds) {
   std::fprintf(file_, "nodletflash-guide log: module %s, firmware file %s, begun %s\n",
                moduleLabel(module).c_str(), escapedText(module.path).c_str(), date);
   std::fflush(file_);
+  if (!module.set.empty()) {
+    line(seconds, "firmware set: " + escapedText(module.set));
+  }
   line(seconds, "record before: " + recordWords(module.recordBefore));
 }
 

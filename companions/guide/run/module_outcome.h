@@ -21,6 +21,7 @@ struct ModuleRecord {
   std::string utc;     // when, as 2026-12-09T14:02:11Z
   std::string file;    // the firmware file, as it was named
   std::string sha256;  // its SHA-256, in lower-case hex
+  std::string set;     // the name of the firmware set the file came from; empty when none
 };
 
 /// A module to flash, as the command line named it.
@@ -36,6 +37,8 @@ struct ModuleInfo {
   std::string originalName;   // chosen on the window's page: the file's name on the person's
                               // computer; else empty
   ModuleRecord recordBefore;  // this computer's record of the module when the run began
+  std::string set;            // the name of the hand's firmware set (--set) the file comes from;
+                              // empty when the module was named on the command line
 };
 
 /// How far a run of the tool got, told from its messages.
