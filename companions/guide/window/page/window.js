@@ -85,9 +85,8 @@ function headers(extra) {
 
 function freshRow() {
   return {
-    state: 'waiting', began: null, endedAt: null, findings: null, summary: null,
-    power: null, progress: null, errors: [], errorInfo: null, end: null, moduleEvent: null,
-    toolStarted: false, downloadAt: null, interrupting: false, sharedPowerCycle: false,
+    state: 'waiting', began: null, endedAt: null, errors: [], errorInfo: null, end: null, moduleEvent: null,
+    interrupting: false, sharedPowerCycle: false,
     causes: null,
   };
 }
@@ -134,16 +133,9 @@ function apply(entry) {
     case 'module':
       row.moduleEvent = entry;
       break;
-    case 'check':
-      (row.findings = row.findings || []).push(entry);
-      break;
-    case 'summary':
-      row.summary = entry;
-      break;
     case 'narration':
       if (typeof entry.text === 'string' && entry.text.startsWith('Starting download of firmware')) {
         row.state = 'downloading';
-        row.downloadAt = entry.t;
       } else if (row.state === 'checking') {
         row.state = 'starting';
       }
@@ -151,15 +143,14 @@ function apply(entry) {
     case 'instruction':
       if ((row.state === 'checking' || row.state === 'starting') && /power off/i.test(String(entry.text))) {
         row.state = 'power';
-        row.power = row.power || { phase: 'asked', askedAt: entry.t, source: null };
       }
       break;
     case 'power-cycle':
-      applyPowerCycle(row, entry);
+      // What to say is the guide's (the state's moment); the row only knows where it stands.
+      row.state = 'power';
       break;
     case 'progress':
       row.state = row.state === 'closing' ? 'closing' : 'downloading';
-      row.progress = entry;
       break;
     case 'error':
       if (entry.text !== undefined) row.errors.push(entry.text);
@@ -182,25 +173,6 @@ function apply(entry) {
     default:
       break;
   }
-}
-
-function applyPowerCycle(row, entry) {
-  row.state = 'power';
-  const power = row.power || { askedAt: entry.t };
-  power.phase = entry.phase;
-  power.source = entry.source;
-  // The deadlines are on the feed's own clock, the one t is on.
-  if (entry.phase === 'asked') {
-    power.askedAt = entry.instruction_t;
-    power.offBy = entry.off_by_t;
-    power.onBy = entry.on_by_t;
-  } else if (entry.phase === 'hand-off') {
-    power.offAt = entry.t;
-    if (entry.on_by_t !== undefined) power.onBy = entry.on_by_t;
-  } else if (entry.phase === 'hand-on') {
-    power.onAt = entry.t;
-  }
-  row.power = power;
 }
 
 function endState(end) {
