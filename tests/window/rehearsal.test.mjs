@@ -36,7 +36,8 @@ test('one module on the real clock: the power cycle step by step, the bar to 100
     assert.ok(phone.bottom <= 844, `the deadline ends at ${phone.bottom} px, below the first screen`);
     assert.match(await page.textContent('#power-deadline'), /^\d+ s left \(until 50 s\)$/);
     assert.equal(await page.getAttribute('#announce', 'role'), 'status');
-    assert.match(await page.textContent('#announce'), /^Module 12 \(Finger 2\): switch the hand OFF now, by 50 s/);
+    // (The guide follows the virtual hand; under Wine, the clock alone.)
+    assert.match(await page.textContent('#announce'), /^Module 12 \(Finger 2\): (switch the hand OFF now, by 50 s|if on, switch the hand OFF by 50 s)/);
     assert.deepEqual(await seriousAccessibilityProblems(page), [], 'the power cycle');
     await page.waitForSelector('#verdict.verdict-done', { timeout: 60000 });
 
