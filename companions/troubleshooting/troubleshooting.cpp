@@ -356,6 +356,10 @@ const std::vector<Cause>& causesFor(const Trouble& trouble, Platform platform) {
   return trouble.linuxCauses;
 }
 
+bool saysTheDownloadStopped(const Cause& cause) {
+  return cause.what == kStoppedInTheDownload.what;
+}
+
 Platform thisPlatform() {
 #ifdef _WIN32
   return Platform::kWindows;

@@ -40,5 +40,9 @@ bool matchesMessage(const std::string& pattern, const std::string& line);
 /// The causes for |platform|.
 const std::vector<Cause>& causesFor(const Trouble& trouble, Platform platform);
 
+/// True for the cause every error in the middle of the download adds: that the download stopped
+/// part-way. A face that says what the module holds already leaves it out.
+bool saysTheDownloadStopped(const Cause& cause);
+
 /// The platform this program was built for.
 Platform thisPlatform();

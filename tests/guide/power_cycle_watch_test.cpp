@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "power_cycle_text.h"
+#include "power_cycle_words.h"
 
 namespace {
 
@@ -162,6 +163,28 @@ TEST(PowerCycleLine, SaysWhatToDoByWhenAndFitsEveryWidthWithItsDeadline) {
     // At 80 columns, the whole instruction with its deadline.
     std::string at80 = powerCycleLine(m.hand, m.since, 80);
     EXPECT_EQ(at80.rfind("Power cycle ", 0), 0u) << m.what << ": " << at80;
+  }
+}
+
+// The window shows the sentence the terminal's line is made of, and the deadline it names.
+TEST(PowerCycleWords, EveryFaceSaysTheSameStepAndItsDeadline) {
+  for (const Moment& m : moments()) {
+    PowerCycleWords words = powerCycleWords(m.hand, m.since);
+    EXPECT_EQ(powerCycleLine(m.hand, m.since, 1000),
+              "Power cycle " + powerCycleSeconds(m.since) + " s: " + words.sentence)
+        << m.what;
+    if (words.deadline >= 0) {
+      EXPECT_GT(words.deadline, m.since) << m.what;
+      EXPECT_NE(words.sentence.find("by " + powerCycleSeconds(words.deadline) + " s"),
+                std::string::npos)
+          << m.what << ": " << words.sentence;
+    } else {
+      // Nothing left to do in time: the hand is back, or the tool gives up.
+      EXPECT_TRUE(words.phase == "back-on" || words.phase == "back-on-late" ||
+                  words.phase == "stayed-on" || words.phase == "not-back-on" ||
+                  words.phase == "clock-past")
+          << m.what << ": " << words.phase;
+    }
   }
 }
 

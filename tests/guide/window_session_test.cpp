@@ -6,6 +6,8 @@
 #include <fstream>
 #include <iterator>
 
+#include "window_moment.h"
+
 namespace {
 
 class WindowSessionTest : public testing::Test {
@@ -34,8 +36,28 @@ TEST_F(WindowSessionTest, TheFirstPageDrivesUntilItLeavesOrGoesQuiet) {
   // A page not heard from for a while has gone: the next one drives.
   EXPECT_TRUE(session.drives("b", 20.0));
   EXPECT_FALSE(session.drives("a", 21.0));
-  session.leave("b");
-  EXPECT_TRUE(session.drives("a", 22.0));
+  // Closed for good: once it has not come back for longer than a reload takes.
+  session.leave("b", 22.0);
+  EXPECT_FALSE(session.drives("a", 23.0));
+  EXPECT_TRUE(session.drives("a", 29.0));
+}
+
+TEST_F(WindowSessionTest, AReloadedPageDrivesOnAndAnotherOnlyWatches) {
+  WindowSession session(true, folder_, nullptr);
+  ASSERT_TRUE(session.drives("tab", 1.0));
+  // The reload: the page leaves, another tab asks before it is back, and it comes back under
+  // the same name.
+  session.leave("tab", 2.0);
+  EXPECT_FALSE(session.drives("other", 2.5));
+  EXPECT_TRUE(session.drives("tab", 3.0));
+  std::string why;
+  EXPECT_TRUE(session.ask("tab", WindowAction{WindowAction::kClose, 0}, &why)) << why;
+  // A leave that arrives after the reloaded page's first question keeps it driving too, while it
+  // asks again within a long poll.
+  session.leave("tab", 3.5);
+  EXPECT_FALSE(session.drives("other", 6.0));
+  EXPECT_TRUE(session.drives("tab", 7.5));
+  EXPECT_FALSE(session.drives("other", 13.0));
 }
 
 TEST_F(WindowSessionTest, UploadsAreKeptUnderTheGuidesOwnNames) {
@@ -122,3 +144,59 @@ TEST_F(WindowSessionTest, APageIsToldOnlyWhatItHasNotSeen) {
 }
 
 }  // namespace
+
+namespace {
+
+// The state's part the pages read, as a page reads it.
+nlohmann::ordered_json stateOf(WindowSession* session) {
+  bool anything = false;
+  return session->read(0, 0, "a", 0, &anything)["state"];
+}
+
+}  // namespace
+
+TEST_F(WindowSessionTest, AnUploadedFileIsShownByItsOwnNameAndNumbersAsTheTerminalWritesThem) {
+  WindowSession session(true, folder_, nullptr);
+  ASSERT_TRUE(session.drives("a", 0));
+  std::string why;
+  ASSERT_TRUE(session.upload("a", "12", "new firmware.hex", "%data", &why)) << why;
+  const std::string copy = session.modules()[0].path;
+  PreflightResult checks;
+  checks.findings.push_back(
+      {Severity::kProblem, "file", copy + ": not a TekHex record at " + copy});
+  checks.haveSummary = true;
+  checks.summary.records = 4321;
+  checks.summary.dataBytes = 52000;
+  checks.summary.payloadChars = 104000;
+  checks.summary.estimatedSeconds = 61.4;
+  session.setChecks(0, checks, false);
+  nlohmann::ordered_json module = stateOf(&session)["modules"][0];
+  EXPECT_EQ(module["shown_file"], "new firmware.hex");
+  EXPECT_EQ(module["findings"][0]["text"],
+            "new firmware.hex: not a TekHex record at new firmware.hex");
+  EXPECT_EQ(module["summary"]["text"],
+            "4,321 records, 52,000 data bytes, 104,000 characters to send; about 61 s from the "
+            "power cycle to the end.");
+}
+
+TEST_F(WindowSessionTest, TheMomentWakesThePagesOnlyWhenItChanges) {
+  WindowSession session(false, folder_, nullptr);
+  int wakes = 0;
+  session.onChange([&wakes] { ++wakes; });
+  ProgressFigures figures;
+  figures.percent = 50;
+  figures.characters = 52000;
+  figures.totalCharacters = 104000;
+  figures.charsPerSecond = 1234.4;
+  figures.secondsLeft = 41.2;
+  session.setMoment(downloadMoment(0, &figures));
+  session.setMoment(downloadMoment(0, &figures));
+  EXPECT_EQ(wakes, 1);
+  nlohmann::ordered_json moment = stateOf(&session)["moment"];
+  EXPECT_EQ(moment["count"], "52,000 of 104,000 characters (50 %)");
+  EXPECT_EQ(moment["pace"], "1,234 characters a second, about 42 s left");
+  EXPECT_DOUBLE_EQ(moment["fraction"].get<double>(), 0.5);
+  session.setMoment(nullptr);
+  EXPECT_EQ(wakes, 2);
+  EXPECT_TRUE(stateOf(&session)["moment"].is_null());
+}

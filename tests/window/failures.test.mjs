@@ -4,7 +4,8 @@ import assert from 'node:assert/strict';
 import fs from 'node:fs';
 import path from 'node:path';
 import { after, before, test } from 'node:test';
-import { damagedTiny, events, examples, shot, startBrowser, startGuide } from './harness.mjs';
+import { atPhoneWidth, damagedTiny, events, examples, seriousAccessibilityProblems, shot, startBrowser,
+  startGuide } from './harness.mjs';
 
 let browser;
 before(async () => { browser = await startBrowser(); });
@@ -44,7 +45,14 @@ for (const { scenario, error, holds, shot: name } of scenarios) {
       if (!/part-way/.test(holds.source)) assert.doesNotMatch(meaning + causes, /part-way/);
       if (!/erased/.test(holds.source)) assert.doesNotMatch(meaning, /may be erased/);
       assert.equal(await page.textContent('#modules tbody td.state'), 'failed');
-      if (name) await shot(page, name);
+      // What the module holds is said once, in the verdict, not again among the causes.
+      assert.doesNotMatch(causes, /stopped before its end|part-way/);
+      if (name) {
+        await shot(page, name);
+        const phone = await atPhoneWidth(page, name.replace('.png', '-390.png'), '#verdict-meaning');
+        assert.ok(phone.scrollWidth <= 390, `${phone.scrollWidth} px wide at 390 px`);
+        assert.deepEqual(await seriousAccessibilityProblems(page), [], 'the result');
+      }
 
       await page.click('#retry');
       // The same scenario fails the same way: a second turn of the same module, ended again.

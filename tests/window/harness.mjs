@@ -7,7 +7,10 @@ import fs from 'node:fs';
 import http from 'node:http';
 import os from 'node:os';
 import path from 'node:path';
+import { createRequire } from 'node:module';
 import { chromium } from 'playwright-core';
+
+const require = createRequire(import.meta.url);
 
 export const examples = process.env.EXAMPLES_DIR;
 const guidePath = process.env.GUIDE_PATH;
@@ -74,7 +77,7 @@ export async function startBrowser() {
   const profile = fs.mkdtempSync(path.join(os.tmpdir(), 'window-chromium-'));
   const context = await chromium.launchPersistentContext(profile, {
     executablePath: '/usr/bin/chromium', headless: true, args: flags,
-    viewport: { width: 1100, height: 900 },
+    viewport: { width: 1280, height: 800 },
   });
   return {
     context,
@@ -139,6 +142,37 @@ export async function events(guide) {
 export function shot(page, name) {
   if (!process.env.SHOTS_DIR) return Promise.resolve();
   return page.screenshot({ path: path.join(process.env.SHOTS_DIR, name), fullPage: true });
+}
+
+// The page as a phone (390 px wide) shows it: the shot |name| (the screen as the person first
+// sees it), and the page's width and where |selector| ends, in the first screen or below it.
+// The viewport is put back as it was.
+export async function atPhoneWidth(page, name, selector) {
+  const before = page.viewportSize();
+  await page.setViewportSize({ width: 390, height: 844 });
+  try {
+    const seen = await page.evaluate((wanted) => {
+      const box = document.querySelector(wanted).getBoundingClientRect();
+      return { scrollWidth: document.documentElement.scrollWidth, bottom: box.bottom + window.scrollY };
+    }, selector);
+    if (name && process.env.SHOTS_DIR) {
+      await page.screenshot({ path: path.join(process.env.SHOTS_DIR, name) });
+    }
+    return seen;
+  } finally {
+    await page.setViewportSize(before);
+  }
+}
+
+const axeSource = fs.readFileSync(require.resolve('axe-core/axe.min.js'), 'utf8');
+
+// What axe-core finds serious or critical on the page as it stands, one line each.
+export async function seriousAccessibilityProblems(page) {
+  // Evaluated, not added as a script tag, which the page's content policy refuses.
+  if (!(await page.evaluate(() => typeof window.axe === 'object'))) await page.evaluate(axeSource);
+  const results = await page.evaluate(() => window.axe.run(document, { resultTypes: ['violations'] }));
+  return results.violations.filter((v) => v.impact === 'serious' || v.impact === 'critical')
+    .map((v) => `${v.id}: ${v.help} (${v.nodes.map((n) => n.target.join(' ')).join(', ')})`);
 }
 
 // A copy of tiny.hex whose second record's checksum is wrong.

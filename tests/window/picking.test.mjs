@@ -32,6 +32,10 @@ test('picking modules and files: kept under the guide\'s own names, checked, ref
     assert.equal(await page.textContent('#modules tbody td.file'), 'finger <img src=x onerror=alert(1)>.hex');
     assert.equal(await page.$$eval('#modules tbody td.file img', (b) => b.length), 0);
     const kept = (await events(guide)).state.modules[0].file;
+    // The checks name the file as the person knows it, never the guide's copy.
+    const checks = await page.textContent('#modules tbody td.findings');
+    assert.match(checks, /ok: finger <img src=x onerror=alert\(1\)>\.hex: 260 bytes/);
+    assert.doesNotMatch(checks, /1\.firmware|nodletflash-window-/);
     assert.match(kept, /nodletflash-window-[^/]+\/1\.firmware$/);
     assert.equal(fs.readFileSync(kept, 'latin1'), fs.readFileSync(odd, 'latin1'));
     assert.equal(fs.statSync(path.dirname(kept)).mode & 0o777, 0o700);

@@ -18,6 +18,11 @@ test('the page itself: served with the headers that keep it out of other sites\'
   assert.equal(page.headers['cache-control'], 'no-store');
   assert.equal(Object.keys(page.headers).some((name) => name.startsWith('access-control-')), false);
   assert.equal(page.body.includes(guide.token), false);
+  // Its icon is its own, served as the page is.
+  const icon = await request(guide.port, { target: '/favicon.svg', headers: { Host: `127.0.0.1:${guide.port}` } });
+  assert.equal(icon.status, 200);
+  assert.equal(icon.headers['content-type'], 'image/svg+xml; charset=utf-8');
+  assert.match(icon.body, /^<svg /);
 });
 
 test('refused with 403, and nothing started: foreign Host, no token, wrong token, GET, foreign Origin', async () => {

@@ -5,8 +5,10 @@
 #include <cmath>
 #include <cstdio>
 
+#include "figures_text.h"
 #include "module_records.h"
 #include "power_cycle_text.h"
+#include "power_cycle_words.h"
 #include "redo_command.h"
 #include "troubleshooting.h"
 
@@ -17,18 +19,6 @@ constexpr double kRedrawInterval = 0.1;
 constexpr int kBarWidth = 24;
 // Plain lines are not cut: the whole wording.
 constexpr int kPlainWidth = 1000;
-
-std::string withThousands(int64_t value) {
-  std::string digits = std::to_string(value < 0 ? -value : value);
-  std::string out;
-  for (size_t i = 0; i < digits.size(); ++i) {
-    if (i > 0 && (digits.size() - i) % 3 == 0) {
-      out += ',';
-    }
-    out += digits[i];
-  }
-  return value < 0 ? "-" + out : out;
-}
 
 std::string format(const char* pattern, double value) {
   char text[64];
@@ -161,13 +151,7 @@ void TerminalView::checked(const ModuleInfo& /*module*/, const PreflightResult& 
     }
   }
   if (checks.haveSummary) {
-    const ImageSummary& summary = checks.summary;
-    int records = summary.records;
-    printer_->print("  " + withThousands(records) + (records == 1 ? " record, " : " records, ") +
-                    withThousands(summary.dataBytes) + " data bytes, " +
-                    withThousands(summary.payloadChars) + " characters to send; about " +
-                    format("%.0f", summary.estimatedSeconds) +
-                    " s from the power cycle to the end.");
+    printer_->print("  " + imageSummarySentence(checks.summary));
   }
   if (!refused) {
     return;
@@ -301,11 +285,7 @@ void TerminalView::showPowerCycle(double seconds) {
   if (hand_.offBy <= 0) {
     return;  // the power-cycle watch has not begun
   }
-  // On the virtual hand's own clock, which may run ahead of the guide's, what it reported has
-  // happened by now.
-  double waited = std::max(seconds - instructionAt_, hand_.on    ? hand_.onAt
-                                                     : hand_.off ? hand_.offAt
-                                                                 : 0.0);
+  double waited = powerCycleSince(hand_, seconds - instructionAt_);
   if (printer_->smart()) {
     if (lastDrawn_ < 0 || seconds - lastDrawn_ >= kRedrawInterval) {
       printer_->setLive(powerCycleLine(hand_, waited, printer_->width()));
@@ -361,40 +341,46 @@ void TerminalView::moduleEnds(const ModuleInfo& module, const ModuleOutcome& out
   printer_->keepLive();
   instructionAt_ = -1;
   downloading_ = false;
+  for (const PaintedLine& line : moduleEndLines(module, outcome)) {
+    printer_->print(printer_->paint(line.text, line.colour));
+  }
+}
+
+std::vector<PaintedLine> moduleEndLines(const ModuleInfo& module, const ModuleOutcome& outcome) {
+  std::vector<PaintedLine> lines;
   std::string label = "Module " + moduleLabel(module);
   std::string took = format(" (%.1f s). ", outcome.seconds);
   std::string meaning = outcomeMeaning(module, outcome);
   switch (outcome.result) {
     case Result::kDone:
-      printer_->print(printer_->paint(label + ": done" + took + meaning, outcome.overridden.empty()
-                                                                             ? Colour::kGreen
-                                                                             : Colour::kYellow));
+      lines.push_back({label + ": done" + took + meaning,
+                       outcome.overridden.empty() ? Colour::kGreen : Colour::kYellow});
       break;
     case Result::kFailed:
-      printer_->print(printer_->paint(
-          label + ": failed, exit status " + std::to_string(outcome.status) + took + meaning,
-          Colour::kRed));
+      lines.push_back(
+          {label + ": failed, exit status " + std::to_string(outcome.status) + took + meaning,
+           Colour::kRed});
       break;
     case Result::kInterrupted:
       if (outcome.holds == Holds::kMayBeErased || outcome.holds == Holds::kPartWay) {
-        printer_->print(
-            printer_->paint(label + ": INTERRUPTED DURING THE DOWNLOAD. " + meaning, Colour::kRed));
+        lines.push_back({label + ": INTERRUPTED DURING THE DOWNLOAD. " + meaning, Colour::kRed});
       } else {
-        printer_->print(printer_->paint(label + ": " + meaning, Colour::kYellow));
+        lines.push_back({label + ": " + meaning, Colour::kYellow});
       }
       break;
     case Result::kRefused:
     case Result::kNotStarted:
     case Result::kSkipped:
-      printer_->print(printer_->paint(label + ": " + meaning, Colour::kRed));
+      lines.push_back({label + ": " + meaning, Colour::kRed});
       break;
   }
   if (!outcome.recordWarning.empty()) {
-    printer_->print(printer_->paint("warning: " + outcome.recordWarning, Colour::kYellow));
+    lines.push_back({"warning: " + outcome.recordWarning, Colour::kYellow});
   }
   if (!module.logPath.empty()) {
-    printer_->print("  Log: " + module.logPath);
+    lines.push_back({"  Log: " + module.logPath, Colour::kNone});
   }
+  return lines;
 }
 
 void TerminalView::sequenceEnds(const std::vector<ModuleInfo>& modules,

@@ -55,6 +55,16 @@ class TerminalView : public RunObserver {
   std::vector<std::string> commandLine_;
 };
 
+/// A line for the terminal and its colour.
+struct PaintedLine {
+  std::string text;
+  Colour colour = Colour::kNone;
+};
+
+/// How a module's turn ended, as the terminal tells it: the outcome and what the module holds,
+/// a warning of its record, and its log.
+std::vector<PaintedLine> moduleEndLines(const ModuleInfo& module, const ModuleOutcome& outcome);
+
 /// The progress bar line: bar, percentage, characters, pace and time left, in the fullest
 /// wording that fits |width| columns (shorter words, a shorter bar, then fewer figures; the
 /// percentage and the time left stay).

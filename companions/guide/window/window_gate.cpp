@@ -6,9 +6,10 @@
 
 namespace {
 
-// With the icon a browser asks for on its own, which the page does not have.
-constexpr std::array<std::string_view, 4> kPageFiles = {"/", "/window.js", "/window.css",
-                                                        "/favicon.ico"};
+// The page's icon is its own; a browser that asks for the usual one on its own is told there is
+// none.
+constexpr std::array<std::string_view, 5> kPageFiles = {"/", "/window.js", "/window.css",
+                                                        "/favicon.svg", "/favicon.ico"};
 constexpr std::array<std::string_view, 7> kActions = {
     "/start", "/cancel", "/retry", "/close", "/module", "/module/remove", "/leave"};
 

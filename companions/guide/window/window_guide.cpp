@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <memory>
 #include <system_error>
@@ -11,9 +12,11 @@
 #include "module_record.h"
 #include "run_log.h"
 #include "tool_locator.h"
+#include "window_moment.h"
 #include "window_platform.h"
 #include "window_server.h"
 #include "window_session.h"
+#include "window_terminal.h"
 #include "window_view.h"
 
 namespace {
@@ -125,6 +128,9 @@ int runWindow(const GuideSettings& settings, const LogChoice& logChoice,
   std::string url = "http://127.0.0.1:" + std::to_string(server.port()) + "/#" + token;
   std::printf("%s\n", url.c_str());
   std::fflush(stdout);
+  const char* noColour = std::getenv("NO_COLOR");
+  LinePrinter printer(stdout, noColour != nullptr && noColour[0] != '\0');
+  printer.print(windowTerminalIntro(logPlace(logChoice)));
   if (openBrowser) {
     // The page's name is the guide's own; its folder is this user's alone, the page 0600.
     std::string page = folder + "open-window.html";
@@ -136,10 +142,14 @@ int runWindow(const GuideSettings& settings, const LogChoice& logChoice,
 
   JsonFeed feed([&session](const Json& event) { session.publish(event); });
   WindowLines lines(&session);
+  WindowMoment moment(&session);
+  WindowTerminal terminal(&printer);
   // The row first, then what the feed says of it.
   RunObservers observers;
   observers.add(&lines);
   observers.add(&feed);
+  observers.add(&moment);
+  observers.add(&terminal);
   std::unique_ptr<RunLog> log;
   std::unique_ptr<WindowLogNotes> notes;
   if (!logChoice.none) {
@@ -169,6 +179,9 @@ int runWindow(const GuideSettings& settings, const LogChoice& logChoice,
     session.setPhase(WindowPhase::kRunning);
     status = sequence->run(first);
     session.setPhase(status == 0 ? WindowPhase::kFinished : WindowPhase::kStopped);
+    if (!wasInterrupted()) {
+      printer.print(kWindowTerminalHowToEnd);
+    }
   };
 
   for (;;) {

@@ -4,6 +4,6 @@
 
 #include <string_view>
 
-/// The page's file at |path| ("/", "/window.js", "/window.css") and its media type; false
-/// when there is none.
+/// The page's file at |path| ("/", "/window.js", "/window.css", "/favicon.svg") and its media
+/// type; false when there is none.
 bool pageFile(std::string_view path, std::string_view* body, std::string_view* type);

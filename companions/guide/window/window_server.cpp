@@ -295,7 +295,7 @@ class Connection : public std::enable_shared_from_this<Connection> {
     } else if (path_ == "/module/remove") {
       done = session.removeModule(page_, queryNumber(query_, "index", SIZE_MAX), &why);
     } else if (path_ == "/leave") {
-      session.leave(page_);
+      session.leave(page_, server_->clock());
       done = true;
     } else {
       answer(http::status::not_found, "text/plain; charset=utf-8", "Not found\n", false);

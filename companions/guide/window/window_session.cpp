@@ -4,6 +4,7 @@
 #include <fstream>
 #include <utility>
 
+#include "figures_text.h"
 #include "file_name.h"
 #include "findings_output.h"
 #include "module_records.h"
@@ -15,6 +16,10 @@ using Json = nlohmann::ordered_json;
 
 // A page that has not asked for this long has gone: another may drive.
 constexpr double kDriverLapseSeconds = 8.0;
+// A driving page that said it left may come back this long after (a reload, whose leave may
+// arrive after the new page's first question): longer than a long poll, so that the reloaded
+// page has asked again by then.
+constexpr double kDriverReturnSeconds = 6.0;
 
 const char* phaseName(WindowPhase phase) {
   switch (phase) {
@@ -39,6 +44,8 @@ Json moduleJson(const WindowModule& module, size_t index) {
   object["node"] = module.node != 0 ? Json(module.node) : Json(nullptr);
   object["name"] = module.node != 0 ? Json(module.name) : Json(nullptr);
   object["file"] = module.path;
+  // What the person knows the file by: the uploaded file's own name, not the guide's copy.
+  object["shown_file"] = module.originalName.empty() ? module.path : module.originalName;
   object["original_name"] = module.originalName.empty() ? Json(nullptr) : Json(module.originalName);
   object["checked"] = module.checked;
   object["allowed"] = module.allowed;
@@ -47,6 +54,19 @@ Json moduleJson(const WindowModule& module, size_t index) {
   std::string note = recordNote(module);
   object["record_note"] = note.empty() ? Json(nullptr) : Json(note);
   return object;
+}
+
+// |text| with the guide's copy of an uploaded file named by the file's own name: the copy's
+// place is the guide's business, and means nothing to the person who chose the file.
+std::string shownText(const WindowModule& module, std::string text) {
+  if (module.originalName.empty() || module.path.empty()) {
+    return text;
+  }
+  for (size_t at = text.find(module.path); at != std::string::npos;
+       at = text.find(module.path, at + module.originalName.size())) {
+    text.replace(at, module.path.size(), module.originalName);
+  }
+  return text;
 }
 
 }  // namespace
@@ -123,7 +143,7 @@ void WindowSession::setChecks(size_t index, const PreflightResult& checks, bool 
     Json object;
     object["severity"] = severityName(finding.severity);
     object["topic"] = finding.topic;
-    object["text"] = finding.text;
+    object["text"] = shownText(module, finding.text);
     if (finding.line > 0) {
       object["line"] = finding.line;
       object["column"] = finding.column;
@@ -138,6 +158,7 @@ void WindowSession::setChecks(size_t index, const PreflightResult& checks, bool 
     module.summary["data_bytes"] = summary.dataBytes;
     module.summary["characters"] = summary.payloadChars;
     module.summary["estimated_s"] = summary.estimatedSeconds;
+    module.summary["text"] = imageSummarySentence(summary);
   } else {
     module.summary = nullptr;
   }
@@ -148,6 +169,16 @@ void WindowSession::setChecks(size_t index, const PreflightResult& checks, bool 
 void WindowSession::setPhase(WindowPhase phase) {
   std::lock_guard lock(mutex_);
   phase_ = phase;
+  ++version_;
+  changedLocked();
+}
+
+void WindowSession::setMoment(Json moment) {
+  std::lock_guard lock(mutex_);
+  if (moment == moment_) {
+    return;  // the pages are woken only for a change they would show
+  }
+  moment_ = std::move(moment);
   ++version_;
   changedLocked();
 }
@@ -209,6 +240,7 @@ Json WindowSession::stateLocked() const {
   state["modules"] = std::move(modules);
   state["can_start"] = startable;
   state["refused_requests"] = refusedTotal_;
+  state["moment"] = moment_;
   return state;
 }
 
@@ -216,15 +248,21 @@ bool WindowSession::drivesLocked(const std::string& page, double now) {
   if (page.empty()) {
     return false;
   }
-  if (driver_.empty() || (driver_ != page && now - driverSeen_ > kDriverLapseSeconds)) {
-    driver_ = page;
-    ++version_;
-  }
   if (driver_ == page) {
     driverSeen_ = now;
+    driverLeft_ = -1;
     return true;
   }
-  return false;
+  bool gone = driver_.empty() || (driverLeft_ >= 0 ? now - driverLeft_ > kDriverReturnSeconds
+                                                   : now - driverSeen_ > kDriverLapseSeconds);
+  if (!gone) {
+    return false;
+  }
+  driver_ = page;
+  driverSeen_ = now;
+  driverLeft_ = -1;
+  ++version_;
+  return true;
 }
 
 bool WindowSession::drives(const std::string& page, double now) {
@@ -372,12 +410,11 @@ bool WindowSession::removeModule(const std::string& page, size_t index, std::str
   return true;
 }
 
-void WindowSession::leave(const std::string& page) {
+void WindowSession::leave(const std::string& page, double now) {
   std::lock_guard lock(mutex_);
   if (driver_ == page) {
-    driver_.clear();
-    ++version_;
-    changedLocked();
+    // Kept for the page's return: a reload names itself with the same word.
+    driverLeft_ = now;
   }
 }
 

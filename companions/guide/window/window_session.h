@@ -53,6 +53,9 @@ class WindowSession {
   void setChecks(size_t index, const PreflightResult& checks, bool allowed);
   void setPhase(WindowPhase phase);
   void setLog(const std::string& where);
+  /// What the pages show of the moment, worded by the guide: the power cycle's instruction or
+  /// the download's figures; null between them.
+  void setMoment(nlohmann::ordered_json moment);
   /// This computer's record of the modules when the guide began, and |warning| when it could
   /// not be read: each module's row tells what a person must know of it before the start.
   void setRecords(std::map<int, ModuleRecord> records, std::string warning);
@@ -76,9 +79,10 @@ class WindowSession {
   bool upload(const std::string& page, const std::string& nodeText, const std::string& originalName,
               const std::string& bytes, std::string* why);
   bool removeModule(const std::string& page, size_t index, std::string* why);
-  /// The page has gone (closed, reloaded): another may drive.
-  void leave(const std::string& page);
-  /// True when |page| drives the run (claiming it when nobody does).
+  /// The page has gone (closed, or reloading): another may drive unless it comes back soon.
+  void leave(const std::string& page, double now);
+  /// True when |page| drives the run (claiming it when nobody does). A page names itself with
+  /// the same word after a reload, and drives on.
   bool drives(const std::string& page, double now);
   /// One more request refused by the gate. It wakes no page: the count is told with the next
   /// change.
@@ -113,6 +117,8 @@ class WindowSession {
   unsigned version_ = 0;  // counts changes of the state outside the entries
   std::string driver_;
   double driverSeen_ = 0;
+  double driverLeft_ = -1;  // when the driving page said it left; -1 while it stays
+  nlohmann::ordered_json moment_;
   int refusedTotal_ = 0;
   int refusedUnnoted_ = 0;
   std::string refusedKinds_;

@@ -2,6 +2,8 @@
 
 #include <nlohmann/json.hpp>
 
+#include "troubleshooting.h"
+
 namespace {
 
 using Json = nlohmann::ordered_json;
@@ -27,6 +29,11 @@ void WindowLines::moduleBegins(const ModuleInfo& module, double seconds) {
   session_->publish(std::move(entry));
 }
 
+void WindowLines::checked(const ModuleInfo& module, const PreflightResult& checks, bool refused,
+                          double /*seconds*/) {
+  session_->setChecks(module.index, checks, !refused);
+}
+
 void WindowLines::moduleEnds(const ModuleInfo& module, const ModuleOutcome& outcome,
                              double seconds) {
   if (module.node != 0) {
@@ -42,6 +49,26 @@ void WindowLines::moduleEnds(const ModuleInfo& module, const ModuleOutcome& outc
 void WindowLines::message(const ModuleInfo& module, const ToolMessage& message,
                           const ProgressFigures* /*progress*/) {
   session_->publish(lineEntry(module, "out", message.raw, message.seconds));
+  const Trouble* trouble = message.kind == MessageKind::kError && !message.continuation
+                               ? findTrouble(message.raw)
+                               : nullptr;
+  if (trouble == nullptr) {
+    return;
+  }
+  // The error's causes as the page lists them: what the module holds is the verdict's own
+  // sentence, said once, above them.
+  Json causes = Json::array();
+  for (const Cause& cause : causesFor(*trouble, thisPlatform())) {
+    if (!saysTheDownloadStopped(cause)) {
+      causes.push_back(Json{{"cause", cause.what}, {"remedy", cause.todo}});
+    }
+  }
+  Json entry;
+  entry["window"] = "causes";
+  entry["t"] = message.seconds;
+  entry["index"] = module.index;
+  entry["causes"] = std::move(causes);
+  session_->publish(std::move(entry));
 }
 
 void WindowLines::toolError(const ModuleInfo& module, const std::string& line, double seconds) {

@@ -13,6 +13,9 @@ class WindowLines : public RunObserver {
 
   /// Tells the pages which of their rows the events that follow are about.
   void moduleBegins(const ModuleInfo& module, double seconds) override;
+  /// The turn's own checks replace those made before the start, in the row's words.
+  void checked(const ModuleInfo& module, const PreflightResult& checks, bool refused,
+               double seconds) override;
   void message(const ModuleInfo& module, const ToolMessage& message,
                const ProgressFigures* progress) override;
   void toolError(const ModuleInfo& module, const std::string& line, double seconds) override;

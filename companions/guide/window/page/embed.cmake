@@ -1,8 +1,9 @@
-# Writes OUTPUT, a C++ file that holds the page's files (index.html, window.js, window.css from
-# SOURCE_DIR) as byte arrays and serves them through pageFile(). Run with cmake -P.
-set(files index.html window.js window.css)
-set(paths "/" "/window.js" "/window.css")
-set(types text/html text/javascript text/css)
+# Writes OUTPUT, a C++ file that holds the page's files (index.html, window.js, window.css and the
+# icon favicon.svg, from SOURCE_DIR) as byte arrays and serves them through pageFile(). Run with
+# cmake -P.
+set(files index.html window.js window.css favicon.svg)
+set(paths "/" "/window.js" "/window.css" "/favicon.svg")
+set(types text/html text/javascript text/css image/svg+xml)
 set(code "// Generated from companions/guide/window/page/ by embed.cmake: edit those files, not this.\n")
 string(APPEND code "#include \"window_page.h\"\n\nnamespace {\n\n")
 set(index 0)

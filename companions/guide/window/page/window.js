@@ -5,7 +5,7 @@
 'use strict';
 
 const token = takeToken();
-const pageId = randomWord();
+let pageId = takePageId();
 const $ = (id) => document.getElementById(id);
 
 // What the guide has told, folded into one record per module row.
@@ -39,6 +39,36 @@ function takeToken() {
   try { return sessionStorage.getItem(key) || ''; } catch (error) { return ''; }
 }
 
+// This tab's name for itself, kept in the tab: a reload names itself as before, and the guide
+// knows it for the page that drove. A tab the browser copied (duplicated) holds the same name
+// at first; it takes a name of its own when the tab it came from answers to the name.
+function takePageId() {
+  const key = 'nodletflash-window-page';
+  let id = '';
+  try { id = sessionStorage.getItem(key) || ''; } catch (error) { /* kept in memory only */ }
+  if (!/^[0-9a-f]{32}$/.test(id)) {
+    id = randomWord();
+    try { sessionStorage.setItem(key, id); } catch (error) { /* kept in memory only */ }
+  }
+  return id;
+}
+
+// Asks the other tabs of this guide whether one already goes by this tab's name; resolves
+// once a fresh name is taken or nobody answered within a moment.
+function settlePageId() {
+  if (typeof BroadcastChannel !== 'function') return Promise.resolve();
+  const channel = new BroadcastChannel('nodletflash-window-pages');
+  channel.addEventListener('message', (event) => {
+    if (event.data && event.data.ask === pageId) channel.postMessage({ taken: pageId });
+    if (event.data && event.data.taken === pageId) {
+      pageId = randomWord();
+      try { sessionStorage.setItem('nodletflash-window-page', pageId); } catch (error) { /* memory */ }
+    }
+  });
+  channel.postMessage({ ask: pageId });
+  return new Promise((resolve) => setTimeout(resolve, 150));
+}
+
 function randomWord() {
   const bytes = new Uint8Array(16);
   crypto.getRandomValues(bytes);
@@ -55,9 +85,9 @@ function headers(extra) {
 
 function freshRow() {
   return {
-    state: 'waiting', began: null, endedAt: null, findings: null, summary: null,
-    power: null, progress: null, errors: [], errorInfo: null, end: null, moduleEvent: null,
-    toolStarted: false, downloadAt: null, interrupting: false, sharedPowerCycle: false,
+    state: 'waiting', began: null, endedAt: null, errors: [], errorInfo: null, end: null, moduleEvent: null,
+    interrupting: false, sharedPowerCycle: false,
+    causes: null,
   };
 }
 
@@ -83,6 +113,10 @@ function apply(entry) {
     model.target = entry.index;
     return;
   }
+  if (entry.window === 'causes') {
+    rowFor(entry.index).causes = entry.causes;
+    return;
+  }
   if (entry.window === 'line') {
     model.logLines.push({ index: entry.index, stream: entry.stream, text: entry.text });
     appendLog(entry);
@@ -99,16 +133,9 @@ function apply(entry) {
     case 'module':
       row.moduleEvent = entry;
       break;
-    case 'check':
-      (row.findings = row.findings || []).push(entry);
-      break;
-    case 'summary':
-      row.summary = entry;
-      break;
     case 'narration':
       if (typeof entry.text === 'string' && entry.text.startsWith('Starting download of firmware')) {
         row.state = 'downloading';
-        row.downloadAt = entry.t;
       } else if (row.state === 'checking') {
         row.state = 'starting';
       }
@@ -116,15 +143,14 @@ function apply(entry) {
     case 'instruction':
       if ((row.state === 'checking' || row.state === 'starting') && /power off/i.test(String(entry.text))) {
         row.state = 'power';
-        row.power = row.power || { phase: 'asked', askedAt: entry.t, source: null };
       }
       break;
     case 'power-cycle':
-      applyPowerCycle(row, entry);
+      // What to say is the guide's (the state's moment); the row only knows where it stands.
+      row.state = 'power';
       break;
     case 'progress':
       row.state = row.state === 'closing' ? 'closing' : 'downloading';
-      row.progress = entry;
       break;
     case 'error':
       if (entry.text !== undefined) row.errors.push(entry.text);
@@ -147,25 +173,6 @@ function apply(entry) {
     default:
       break;
   }
-}
-
-function applyPowerCycle(row, entry) {
-  row.state = 'power';
-  const power = row.power || { askedAt: entry.t };
-  power.phase = entry.phase;
-  power.source = entry.source;
-  // The deadlines are on the feed's own clock, the one t is on.
-  if (entry.phase === 'asked') {
-    power.askedAt = entry.instruction_t;
-    power.offBy = entry.off_by_t;
-    power.onBy = entry.on_by_t;
-  } else if (entry.phase === 'hand-off') {
-    power.offAt = entry.t;
-    if (entry.on_by_t !== undefined) power.onBy = entry.on_by_t;
-  } else if (entry.phase === 'hand-on') {
-    power.onAt = entry.t;
-  }
-  row.power = power;
 }
 
 function endState(end) {
@@ -197,8 +204,9 @@ function el(tag, text, className) {
   return node;
 }
 
+// Whole seconds, rounded down, as the terminal shows them.
 function seconds(value) {
-  return `${Math.max(0, value).toFixed(0)} s`;
+  return `${Math.floor(Math.max(0, value) + 1e-6)} s`;
 }
 
 function findingsList(findings) {
@@ -213,6 +221,13 @@ function findingsList(findings) {
   return list;
 }
 
+// A cell of the table; |label| names its column where the table is shown as cards.
+function cell(text, className, label) {
+  const node = el('td', text, className);
+  node.dataset.label = label;
+  return node;
+}
+
 function moduleName(module) {
   return module.name !== null ? module.name : 'not a module of the hand';
 }
@@ -222,42 +237,44 @@ function renderRows() {
   body.replaceChildren();
   const modules = model.state ? model.state.modules : [];
   $('no-modules').hidden = modules.length > 0 || !(model.state && model.state.picking);
+  $('modules').hidden = modules.length === 0;
+  const removable = model.state && model.state.picking && model.state.phase === 'choosing';
+  $('actions-head').hidden = !removable;
   modules.forEach((module, index) => {
     const row = model.rows[index] || freshRow();
     const tr = el('tr');
     tr.dataset.index = String(index);
-    tr.appendChild(el('td', module.node_text, 'node'));
-    tr.appendChild(el('td', moduleName(module), 'name'));
-    tr.appendChild(el('td', module.original_name !== null ? module.original_name : module.file, 'file'));
-    const checks = el('td', null, 'findings');
-    const findings = row.findings !== null ? row.findings : module.findings;
-    if (!module.checked && row.findings === null) {
+    tr.appendChild(cell(module.node_text, 'node', 'Node'));
+    tr.appendChild(cell(moduleName(module), 'name', 'Module'));
+    tr.appendChild(cell(module.shown_file, 'file', 'File'));
+    const checks = cell(null, 'findings', 'Checks');
+    // The guide's own account of the checks: the last made, the uploaded file by its name.
+    if (!module.checked) {
       checks.textContent = 'checking...';
-    } else if (findings.length === 0) {
+    } else if (module.findings.length === 0) {
       checks.textContent = 'no findings';
     } else {
-      checks.appendChild(findingsList(findings));
+      checks.appendChild(findingsList(module.findings));
     }
-    if (module.summary) {
-      checks.appendChild(el('p', `${module.summary.records} records, ` +
-        `${module.summary.characters} characters to send, about ${Math.round(module.summary.estimated_s)} s`, 'summary'));
-    }
+    if (module.summary) checks.appendChild(el('p', module.summary.text, 'summary'));
     // What this computer's record says of the module, until its turn tells more.
     if (module.record_note !== null && model.state.phase === 'choosing') {
       checks.appendChild(el('p', module.record_note, 'record-note'));
     }
     tr.appendChild(checks);
-    tr.appendChild(el('td', stateWords[row.state] || row.state, `state ${stateClass[row.state] || ''}`));
-    tr.appendChild(el('td', rowTime(row), 'time'));
-    const actions = el('td');
-    if (model.state.picking && model.state.phase === 'choosing') {
+    tr.appendChild(cell(stateWords[row.state] || row.state, `state ${stateClass[row.state] || ''}`, 'State'));
+    tr.appendChild(cell(rowTime(row), 'time', 'Time'));
+    // The column of actions is there only while there is something to do in it.
+    if (removable) {
+      const actions = cell(null, 'actions', 'Remove');
       const remove = el('button', 'Remove', 'remove');
       remove.type = 'button';
       remove.disabled = !model.driving;
+      remove.setAttribute('aria-label', `Remove module ${module.node_text}`);
       remove.addEventListener('click', () => post(`/module/remove?index=${index}`));
       actions.appendChild(remove);
+      tr.appendChild(actions);
     }
-    tr.appendChild(actions);
     body.appendChild(tr);
   });
 }
@@ -277,62 +294,37 @@ function labelOf(module) {
   return module.node !== null ? `Module ${module.node_text} (${module.name})` : `Module ${module.node_text}`;
 }
 
-const sourceWords = {
-  bus: 'The guide sees this on the bus: the module stops answering when the hand is off, and answers when it is on.',
-  'virtual-hand': 'The virtual hand tells the guide when its power goes off and on.',
-  clock: 'The guide cannot see the hand: it only keeps the time, so these words hold whatever the hand is doing.',
-};
+// What the guide says of the moment (the power cycle's instruction, the download's figures),
+// when it is about |index|'s turn.
+function momentFor(kind, index) {
+  const moment = model.state ? model.state.moment : null;
+  return moment && moment.kind === kind && moment.index === index ? moment : null;
+}
 
+// The instruction and its deadline are the guide's words, the terminal's; the page adds only
+// the seconds as they pass.
 function renderPower(row, module) {
   const panel = $('power');
-  const power = row.power;
-  if (!power || row.state !== 'power') {
+  const moment = momentFor('power-cycle', model.current);
+  if (!moment || row.state !== 'power') {
     panel.hidden = true;
     return;
   }
   panel.hidden = false;
   $('power-module').textContent = labelOf(module);
-  const now = guideNow();
-  const known = power.source === 'bus' || power.source === 'virtual-hand';
-  let step;
+  const since = guideNow() - moment.asked_t;
+  $('power-step').textContent = moment.instruction;
+  $('power-since').textContent = `${seconds(since)} since this instruction`;
   let deadline = '';
-  let then = '';
-  let sinceAt = power.askedAt;
-  if (power.phase === 'hand-on') {
-    step = 'The module answers: leave the hand switched ON.';
-    sinceAt = power.onAt;
-    then = 'The download begins in a moment.';
-  } else if (power.phase === 'hand-off') {
-    step = 'Wait 5 seconds, then switch the hand back ON.';
-    sinceAt = power.offAt;
-    if (typeof power.onBy === 'number') {
-      deadline = `Switch it on within ${seconds(power.onBy - now)}.`;
-      then = 'If the module has not answered by then, the tool gives up; nothing of the download will have been sent to it.';
-    }
-  } else if (known) {
-    step = 'Switch the hand OFF now.';
-    if (typeof power.offBy === 'number') {
-      deadline = `Switch it off within ${seconds(power.offBy - now)}.`;
-      then = 'If the hand is still on by then, the tool gives up; nothing of the download will have been sent to the module.';
-    }
-  } else {
-    // Only the clock: the hand may be on or off already.
-    step = 'If the hand is still on, switch it OFF now; once it has been off for 5 seconds, switch it back ON.';
-    if (typeof power.onBy === 'number') {
-      deadline = `The module must answer within ${seconds(power.onBy - now)}.`;
-      then = 'If it has not answered by then, the tool gives up; nothing of the download will have been sent to the module.';
-    } else if (typeof power.offBy === 'number') {
-      deadline = `The hand must be off within ${seconds(power.offBy - now)}.`;
-      then = 'If it is still on by then, the tool gives up; nothing of the download will have been sent to the module.';
-    }
+  if (typeof moment.deadline_s === 'number') {
+    deadline = `${seconds(Math.floor(moment.deadline_s) - Math.floor(since))} left (until ${seconds(moment.deadline_s)})`;
   }
-  $('power-step').textContent = step;
-  $('power-since').textContent = `${seconds(now - sinceAt)} since this instruction`;
   $('power-deadline').textContent = deadline;
-  $('power-then').textContent = then;
-  $('power-source').textContent = power.source ? sourceWords[power.source] || '' : sourceWords.clock;
+  $('power-then').textContent = moment.deadline_meaning !== null ? moment.deadline_meaning : '';
+  $('power-source').textContent = moment.source;
   $('power-between').textContent = row.sharedPowerCycle
     ? 'This one power cycle also completes the module before it.' : '';
+  announce(`${labelOf(module)}: ${moment.instruction}`, `power ${model.current} ${moment.phase}`);
 }
 
 function renderDownload(row, module) {
@@ -343,27 +335,23 @@ function renderDownload(row, module) {
   }
   panel.hidden = false;
   $('download-module').textContent = labelOf(module);
-  const progress = row.progress;
-  const summary = row.summary || module.summary;
-  const total = progress && typeof progress.total_characters === 'number'
-    ? progress.total_characters : summary ? summary.characters : null;
-  let fraction = progress ? progress.percent / 100 : 0;
-  let count = progress ? `${progress.percent.toFixed(0)} %` : 'starting';
-  if (progress && typeof progress.characters === 'number' && typeof total === 'number' && total > 0) {
-    fraction = progress.characters / total;
-    count = `${progress.characters} of ${total} characters (${(100 * fraction).toFixed(0)} %)`;
-  }
-  $('bar-fill').style.width = `${Math.min(100, 100 * fraction).toFixed(1)}%`;
-  $('download-count').textContent = count;
-  let pace = '';
-  if (progress && typeof progress.characters_per_second === 'number') {
-    pace = `${progress.characters_per_second.toFixed(0)} characters a second`;
-    if (typeof progress.seconds_left === 'number') {
-      const left = progress.seconds_left - (guideNow() - progress.t);
-      pace += `, about ${seconds(Math.max(0, left))} left`;
-    }
-  }
-  $('download-pace').textContent = pace;
+  const moment = momentFor('download', model.current) || { fraction: 0, count: 'starting', pace: '' };
+  const percent = Math.min(100, 100 * moment.fraction);
+  $('bar-fill').style.width = `${percent.toFixed(1)}%`;
+  $('bar').setAttribute('aria-valuenow', percent.toFixed(0));
+  $('bar').setAttribute('aria-valuetext', moment.count);
+  $('download-count').textContent = moment.count;
+  $('download-pace').textContent = moment.pace;
+  announce(`${labelOf(module)}: downloading, leave the hand switched on.`, `download ${model.current}`);
+}
+
+// The instruction of the moment, for a screen reader: said once when it changes, not at each
+// second that passes.
+let announced = '';
+function announce(text, key) {
+  if (key === announced) return;
+  announced = key;
+  $('announce').textContent = text;
 }
 
 function renderVerdict(row, module) {
@@ -398,6 +386,7 @@ function renderVerdict(row, module) {
   $('verdict-icon').textContent = icon;
   $('verdict-words').textContent = words;
   $('verdict-meaning').textContent = typeof end.meaning === 'string' ? end.meaning : '';
+  announce(`${words}. ${$('verdict-meaning').textContent}`, `verdict ${model.current} ${row.state} ${row.endedAt}`);
   const failed = row.state !== 'done';
   $('failure').hidden = !failed;
   if (!failed) return;
@@ -405,7 +394,8 @@ function renderVerdict(row, module) {
     : 'The tool printed no error message.';
   const info = row.errorInfo || {};
   $('failure-error-meaning').textContent = typeof info.meaning === 'string' ? info.meaning : '';
-  fillCauses(Array.isArray(info.causes) ? info.causes : []);
+  // The guide's list for the window leaves out what the verdict above already says.
+  fillCauses(Array.isArray(row.causes) ? row.causes : Array.isArray(info.causes) ? info.causes : []);
   const retry = $('retry');
   retry.hidden = !(phase === 'stopped' && (row.state === 'failed' || row.state === 'refused'));
   retry.disabled = !model.driving;
@@ -563,8 +553,16 @@ function wire() {
   $('cancel').addEventListener('click', () => {
     $('confirm-text').textContent = cancelMeaning();
     $('confirm').hidden = false;
+    // The question has the keyboard until it is answered; going on is the safe answer.
+    $('confirm-no').focus();
   });
-  $('confirm-no').addEventListener('click', () => { $('confirm').hidden = true; });
+  $('confirm-no').addEventListener('click', () => {
+    $('confirm').hidden = true;
+    $('cancel').focus();
+  });
+  $('confirm').addEventListener('keydown', (event) => {
+    if (event.key === 'Escape') $('confirm-no').click();
+  });
   $('confirm-yes').addEventListener('click', () => {
     $('confirm').hidden = true;
     const phase = model.state ? model.state.phase : 'choosing';
@@ -632,13 +630,14 @@ async function follow() {
   }
 }
 
-function start() {
+async function start() {
   if (!/^[0-9a-f]{32}$/.test(token)) {
     $('connection').hidden = false;
     $('connection').textContent = 'This page needs the whole address the guide printed, with the part after #.';
     return;
   }
   wire();
+  await settlePageId();
   // The times shown run on the guide's clock, however often a hidden tab is woken.
   setInterval(() => { if (model.state) tick(); }, 250);
   follow();
