@@ -7,6 +7,7 @@
 
 #include "module_records.h"
 #include "power_cycle_text.h"
+#include "power_driver.h"
 #include "redo_command.h"
 #include "troubleshooting.h"
 
@@ -347,6 +348,14 @@ void TerminalView::tick(const ModuleInfo& /*module*/, Stage /*stage*/,
   }
 }
 
+void TerminalView::powerCommand(const ModuleInfo& /*module*/, const PowerCommandStep& step,
+                                double /*seconds*/) {
+  printer_->keepLive();
+  bool wrong = step.phase == PowerCommandStep::kFailed;
+  printer_->print(wrong ? printer_->paint(powerStepWords(step), Colour::kRed)
+                        : powerStepWords(step));
+}
+
 void TerminalView::interrupting(const ModuleInfo& /*module*/, Stage /*stage*/, double /*seconds*/) {
   printer_->keepLive();
   printer_->print(printer_->paint(
@@ -386,6 +395,7 @@ void TerminalView::moduleEnds(const ModuleInfo& module, const ModuleOutcome& out
     case Result::kRefused:
     case Result::kNotStarted:
     case Result::kSkipped:
+    case Result::kPowerFailed:
       printer_->print(printer_->paint(label + ": " + meaning, Colour::kRed));
       break;
   }
