@@ -81,7 +81,10 @@ TEST(GuidePowerCommands, ACommandThatFailsHangsOrLeavesTheHandOnStopsBeforeTheDo
       {"sleep 30", "the power-off command (sleep 30) did not end within its limit of 2.0 s"},
       {"true",
        "after the power-off command (true) ended with status 0, the hand was not seen "
-       "to go off"},
+       "to go off before the tool's run ended"},
+      {"no-such-power-switch on",
+       "the power-off command (no-such-power-switch on) could not be started: not found on "
+       "PATH"},
   };
   for (const Case& c : cases) {
     GuideRun run = runGuide(rehearsal(c.off, kOn, {"11", kImage, "12", kImage}));

@@ -189,7 +189,7 @@ std::string outcomeMeaning(const ModuleInfo& module, const ModuleOutcome& outcom
                                      : outcome.reason) +
              ". " + holds;
     case Result::kPowerFailed:
-      return "Stopped by the guide: " + outcome.reason + ". " + holds +
+      return "The guide's power cycle failed: " + outcome.reason + ". " + holds +
              (outcome.holds == Holds::kWritten
                   ? " Switch the hand off and on yourself to complete the update."
                   : " See to the power switch and its commands, then start the guide again.");

@@ -270,19 +270,22 @@ ModuleOutcome runModule(const ModuleInfo& module, const PreflightResult& fileChe
     hand.drain(&watch, now);
     tellPowerCycle(now);
     if (driver.busy()) {
-      driver.step(watch, closed, now);
+      // The tool's closing line ends its run, though a virtual hand may keep its streams open
+      // while it waits for orders.
+      driver.step(watch, closed || closingSeen, now);
       if (driver.takeInterruption() && event.kind != ChildEvent::kInterrupted) {
         event.kind = ChildEvent::kInterrupted;
       }
-      if (driver.failed() && !closed && !interrupted) {
-        // Nothing more is to come of this power cycle: the tool is stopped as the person
-        // would stop it.
-        guideStopped = true;
-        interrupted = true;
-        interruptedAt = now;
-        observer->interrupting(module, outcome.stage, now);
-        child.interrupt();
-      }
+    }
+    // A command may fail as it starts, before the driver ever gets busy.
+    if (driver.failed() && !closed && !closingSeen && !interrupted) {
+      // Nothing more is to come of this power cycle: the tool is stopped as the person
+      // would stop it.
+      guideStopped = true;
+      interrupted = true;
+      interruptedAt = now;
+      observer->interrupting(module, outcome.stage, now);
+      child.interrupt();
     }
     if (closingSeen && !finalHandled && !driver.busy()) {
       finalHandled = true;

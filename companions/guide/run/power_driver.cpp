@@ -109,6 +109,7 @@ void PowerDriver::start(bool on, double now) {
   started.on = on;
   started.argv = words;
   tell(started, now);
+  doneOrderOwed_ = true;
   std::vector<std::string> argv = words;
   argv[0] = commandProgram(words[0]);
   std::string error;
@@ -175,7 +176,7 @@ bool PowerDriver::commandEnded(double now, bool* ok) {
   ended.detail = lastLine == std::string::npos ? lastOutput_ : lastOutput_.substr(lastLine + 1);
   tell(ended, now);
   // The virtual hand hears that the command has ended, switched or not.
-  hand_->order(on ? "on-done" : "off-done");
+  sendDoneOrder(on);
   std::string named = std::string(commandName(on)) + " (" + commandText(ended.argv) + ")";
   if (overran) {
     fail(named + " did not end within its limit of " + secondsText(commands_.limitSeconds) +
@@ -201,7 +202,16 @@ bool PowerDriver::seenOn(const PowerCycleWatch& watch) const {
   return final_ ? watch.reportedOns() > onsBefore_ : watch.state().on;
 }
 
+void PowerDriver::sendDoneOrder(bool on) {
+  if (doneOrderOwed_) {
+    doneOrderOwed_ = false;
+    hand_->order(on ? "on-done" : "off-done");
+  }
+}
+
 void PowerDriver::fail(const std::string& problem, double now) {
+  // A virtual hand waiting for the command that failed would wait for ever.
+  sendDoneOrder(phase_ == Phase::kOnRunning);
   phase_ = Phase::kFailed;
   problem_ = problem;
   PowerCommandStep failed;
@@ -237,8 +247,9 @@ void PowerDriver::step(const PowerCycleWatch& watch, bool toolEnded, double now)
       if (now >= limit || (toolEnded && !final_)) {
         fail("after " + std::string(commandName(false)) + " (" + commandText(commands_.off) +
                  ") ended with status 0, the hand was not seen to go off" +
-                 (toolEnded && !final_ ? std::string(" before the tool's run ended")
-                                       : " within " + secondsText(now - askedAt_)),
+                 (toolEnded && !final_
+                      ? std::string(" before the tool's run ended")
+                      : " in the " + secondsText(now - askedAt_) + " the guide waited for it"),
              now);
       }
       break;
@@ -272,8 +283,9 @@ void PowerDriver::step(const PowerCycleWatch& watch, bool toolEnded, double now)
       if (now >= limit || (toolEnded && !final_)) {
         fail("after " + std::string(commandName(true)) + " (" + commandText(commands_.on) +
                  ") ended with status 0, the hand was not seen to answer" +
-                 (toolEnded && !final_ ? std::string(" before the tool's run ended")
-                                       : " within " + secondsText(now - askedAt_)),
+                 (toolEnded && !final_
+                      ? std::string(" before the tool's run ended")
+                      : " in the " + secondsText(now - askedAt_) + " the guide waited for it"),
              now);
       }
       break;

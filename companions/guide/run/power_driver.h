@@ -56,6 +56,8 @@ class PowerDriver {
   // The running command: true once it has ended (|ok| when it exited with status 0).
   bool commandEnded(double now, bool* ok);
   void fail(const std::string& problem, double now);
+  // Tells the virtual hand that the running command has ended, once per command.
+  void sendDoneOrder(bool on);
   void tell(PowerCommandStep step, double now);
   bool seenOff(const PowerCycleWatch& watch) const;
   bool seenOn(const PowerCycleWatch& watch) const;
@@ -74,7 +76,8 @@ class PowerDriver {
   std::unique_ptr<Subprocess> command_;
   std::string lastOutput_;
   bool interrupted_ = false;
-  int offsBefore_ = 0;  // the virtual hand's reports before the final power cycle
+  bool doneOrderOwed_ = false;  // the command started has not yet been told ended to the hand
+  int offsBefore_ = 0;          // the virtual hand's reports before the final power cycle
   int onsBefore_ = 0;
   std::string problem_;
 };
