@@ -55,6 +55,12 @@ TEST(GuidePowerCommands, FourModulesAreUpdatedWithNobodyAtTheHand) {
     ASSERT_NE(end, nullptr) << module;
     EXPECT_EQ((*end)["outcome"], "done") << module;
   }
+  // The last module's final power cycle was the guide's: nobody is told to make it.
+  std::string last = (*endOf(events, 14))["meaning"];
+  EXPECT_NE(last.find("The guide ran its power commands to switch the hand off and on"),
+            std::string::npos)
+      << last;
+  EXPECT_EQ(last.find("Switch the hand off and on to complete"), std::string::npos) << last;
   // One power cycle per module before its download, and the final one after the last: every
   // step seen by the virtual hand.
   std::vector<std::string> cycle = {
@@ -100,6 +106,16 @@ TEST(GuidePowerCommands, ACommandThatFailsHangsOrLeavesTheHandOnStopsBeforeTheDo
     ASSERT_NE(skipped, nullptr);
     EXPECT_EQ((*skipped)["outcome"], "skipped");
   }
+}
+
+// At a terminal too, a command that would ask for something finds nobody there at once, rather
+// than being held until its limit.
+TEST(GuidePowerCommands, ACommandThatReadsItsInputIsAnsweredByNobody) {
+  std::vector<std::string> args = rehearsal("sh -c 'read answer || exit 4'", kOn, {"12", kImage});
+  args.erase(args.begin());  // the view for people, on the terminal
+  GuideRun run = runGuideOnTerminal(args, {"TERM=dumb"}, [](const std::string&, const auto&) {});
+  EXPECT_EQ(run.status, 3) << run.output;
+  EXPECT_NE(run.output.find("ended with status 4"), std::string::npos) << run.output;
 }
 
 TEST(GuidePowerCommands, TheSwitchOutsideARehearsalSaysWhyItCannotWork) {

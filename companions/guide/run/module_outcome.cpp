@@ -148,6 +148,11 @@ std::string outcomeMeaning(const ModuleInfo& module, const ModuleOutcome& outcom
                ". Switch the hand off and on to complete the update, and check that the "
                "module works.";
       }
+      if (outcome.finalPowerCycleDone) {
+        return holds +
+               " The guide ran its power commands to switch the hand off and on; once the hand "
+               "has been off and on, the update is complete.";
+      }
       return holds + " Switch the hand off and on to complete the update.";
     case Result::kFailed: {
       std::string words =

@@ -74,6 +74,7 @@ struct ModuleOutcome {
   bool toolGaveError = false;             // the tool printed an ERROR line
   std::vector<std::string> overridden;    // the problems --force overrode
   std::vector<std::string> fileProblems;  // kRefused: the problems of the file or node
+  bool finalPowerCycleDone = false;       // kDone: the guide's power commands made the final one
   bool killed = false;        // kInterrupted: the tool did not end within its grace and was killed
   std::string interfaceName;  // then: the interface it may have left changed; empty when none
 };

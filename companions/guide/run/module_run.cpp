@@ -360,5 +360,6 @@ ModuleOutcome runModule(const ModuleInfo& module, const PreflightResult& fileChe
   // Status 0 is the tool's word that the download completed: a program that ends with it and
   // never said so has not flashed the module.
   bool completed = outcome.status == 0 && outcome.holds == Holds::kWritten;
+  outcome.finalPowerCycleDone = driver.finalDone();
   return end(completed ? Result::kDone : Result::kFailed);
 }

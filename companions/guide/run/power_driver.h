@@ -37,6 +37,8 @@ class PowerDriver {
     return phase_ != Phase::kIdle && phase_ != Phase::kDone && phase_ != Phase::kFailed;
   }
   bool failed() const { return phase_ == Phase::kFailed; }
+  /// Whether the final power cycle, after the download, went through.
+  bool finalDone() const { return final_ && phase_ == Phase::kDone; }
   const std::string& problem() const { return problem_; }
   /// Whether a wait for a command saw the person ask the guide to stop; cleared by the call.
   bool takeInterruption();
