@@ -269,6 +269,7 @@ int guide(int argc, char** argv) {
     auto shown = std::make_unique<TerminalView>(
         &printer, options.settings.rehearse ? options.settings.scenario : std::string());
     shown->setCommandLine(options.words);
+    shown->setGuideSwitches(options.settings.power.given());
     terminal = shown.get();
     view = std::move(shown);
   }

@@ -109,13 +109,15 @@ TEST(GuidePowerCommands, ACommandThatFailsHangsOrLeavesTheHandOnStopsBeforeTheDo
 }
 
 // At a terminal too, a command that would ask for something finds nobody there at once, rather
-// than being held until its limit.
+// than being held until its limit; and the terminal tells nobody to work the switch.
 TEST(GuidePowerCommands, ACommandThatReadsItsInputIsAnsweredByNobody) {
   std::vector<std::string> args = rehearsal("sh -c 'read answer || exit 4'", kOn, {"12", kImage});
   args.erase(args.begin());  // the view for people, on the terminal
   GuideRun run = runGuideOnTerminal(args, {"TERM=dumb"}, [](const std::string&, const auto&) {});
   EXPECT_EQ(run.status, 3) << run.output;
   EXPECT_NE(run.output.find("ended with status 4"), std::string::npos) << run.output;
+  // The guide switches the hand: nobody at the terminal is told to.
+  EXPECT_EQ(run.output.find("Switch the hand off now"), std::string::npos) << run.output;
 }
 
 TEST(GuidePowerCommands, TheSwitchOutsideARehearsalSaysWhyItCannotWork) {

@@ -235,6 +235,8 @@ ModuleOutcome runModule(const ModuleInfo& module, const PreflightResult& fileChe
       if (message.milestone == Milestone::kPowerCycleAsked) {
         watch.asked(message.seconds);
         if (power.given()) {
+          // The power cycle asked for is told before the guide's first step of it.
+          tellPowerCycle(clock.now());
           driver.begin(false, watch, clock.now());
         }
       } else if (message.kind == MessageKind::kInstruction && seen.complete) {

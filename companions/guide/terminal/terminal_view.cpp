@@ -288,6 +288,9 @@ void TerminalView::powerCycle(const ModuleInfo& /*module*/, const PowerCycleStep
     return;
   }
   hand_ = handAfter(hand_, step, instructionAt_);
+  if (guideSwitches_) {
+    return;
+  }
   if (printer_->smart()) {
     lastDrawn_ = -1;
     showPowerCycle(seconds);
@@ -299,8 +302,8 @@ void TerminalView::powerCycle(const ModuleInfo& /*module*/, const PowerCycleStep
 }
 
 void TerminalView::showPowerCycle(double seconds) {
-  if (hand_.offBy <= 0) {
-    return;  // the power-cycle watch has not begun
+  if (hand_.offBy <= 0 || guideSwitches_) {
+    return;  // the power-cycle watch has not begun, or the guide itself is switching
   }
   // On the virtual hand's own clock, which may run ahead of the guide's, what it reported has
   // happened by now.
