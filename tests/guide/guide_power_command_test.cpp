@@ -108,6 +108,32 @@ TEST(GuidePowerCommands, ACommandThatFailsHangsOrLeavesTheHandOnStopsBeforeTheDo
   }
 }
 
+// The final power cycle is the guide's too: when it fails, the module holds the whole file and
+// the person is told to make that power cycle.
+TEST(GuidePowerCommands, AFinalPowerCycleThatFailsLeavesTheUpdateToBeCompleted) {
+  ScratchDir scratch;
+  // Switches the hand off the first time it runs; fails every time after.
+  std::string off =
+      "sh -c 'if [ -e \"$0\" ]; then echo relay stuck; exit 5; fi; : > \"$0\"; exec " + kOff +
+      "' " + scratch.path + "/switched";
+  GuideRun run = runGuide(rehearsal(off, kOn, {"12", kImage}));
+  EXPECT_EQ(run.status, 3) << run.output;
+  std::vector<nlohmann::json> events = jsonEvents(run.output);
+  const nlohmann::json* end = endOf(events, 12);
+  ASSERT_NE(end, nullptr);
+  EXPECT_EQ((*end)["outcome"], "power-failed");
+  EXPECT_EQ((*end)["holds"], "written");
+  std::string meaning = (*end)["meaning"];
+  EXPECT_NE(meaning.find("ended with status 5 (\"relay stuck\")"), std::string::npos) << meaning;
+  EXPECT_NE(meaning.find("Switch the hand off and on yourself to complete the update."),
+            std::string::npos)
+      << meaning;
+  // The tool's run was over: the guide had nothing to stop.
+  for (const nlohmann::json& event : events) {
+    EXPECT_NE(event["event"], "interrupting");
+  }
+}
+
 // At a terminal too, a command that would ask for something finds nobody there at once, rather
 // than being held until its limit; and the terminal tells nobody to work the switch.
 TEST(GuidePowerCommands, ACommandThatReadsItsInputIsAnsweredByNobody) {
