@@ -8,7 +8,10 @@ HandRig::HandRig(SimClock& clock, RigConfig config)
       fault_(std::move(config.fault)),
       report_(std::move(config.report)),
       node_(config.node, config.behaviour),
-      person_(config.person, config.switchOffDelay, config.offTime) {
+      person_(config.orders ? PersonPlan::kIdle : config.person, config.switchOffDelay,
+              config.offTime),
+      orders_(std::move(config.orders)),
+      hold_(orders_ && config.holdForOrders) {
   now_ = clock_.now();
   if (config.handOnAtStart) {
     node_.poweredSinceLongAgo(now_);
@@ -174,10 +177,110 @@ void HandRig::endFrame() {
   }
 }
 
+void HandRig::takeOrders(bool wait) {
+  if (!orders_) {
+    return;
+  }
+  for (SwitchOrder order = orders_(wait); order != SwitchOrder::kNone; order = orders_(false)) {
+    apply(order);
+    if (order == SwitchOrder::kClosed) {
+      orders_ = nullptr;
+      return;
+    }
+  }
+}
+
+void HandRig::apply(SwitchOrder order) {
+  switch (order) {
+    case SwitchOrder::kOff:
+      if (node_.powered()) {
+        offAt_ = now_;
+      }
+      switchHand(false);
+      onAt_ = kNever;
+      outside_ = Outside::kAwaitOn;
+      break;
+    case SwitchOrder::kOn:
+      if (hold_ && !node_.powered()) {
+        // The hand's own time keeps it off for the person's off time, as the guide would on
+        // the real clock.
+        SimTime earliest = offAt_ + kPersonOffTime;
+        onAt_ = earliest > now_ ? earliest : now_;
+        outside_ = Outside::kOnOrdered;
+      } else {
+        switchHand(true);
+        outside_ = Outside::kFree;
+      }
+      break;
+    case SwitchOrder::kOffDone:
+      if (outside_ == Outside::kAwaitOff) {
+        outside_ = Outside::kFree;  // it ended without switching: the hand stays as it is
+      }
+      break;
+    case SwitchOrder::kOnDone:
+      if (outside_ == Outside::kAwaitOn) {
+        outside_ = Outside::kFree;
+      }
+      break;
+    case SwitchOrder::kClosed:
+      outside_ = Outside::kFree;
+      break;
+    case SwitchOrder::kNone:
+      break;
+  }
+}
+
+SimTime HandRig::holdAt() const {
+  if (!hold_ || !orders_) {
+    return kNever;
+  }
+  switch (outside_) {
+    case Outside::kAwaitOff:
+      // The tool asks for the power cycle just before its first query.
+      return stats_.queries > 0 ? now_ : kNever;
+    case Outside::kAwaitOn:
+      return offAt_ + kPersonOffTime;
+    case Outside::kOnOrdered:
+    case Outside::kFree:
+      break;
+  }
+  return kNever;
+}
+
+void HandRig::followOrdersToTheEnd() {
+  if (!orders_) {
+    return;
+  }
+  catchUp();
+  outside_ = Outside::kFree;
+  while (orders_) {
+    takeOrders(true);
+    if (onAt_ != kNever) {
+      // On simulated time nobody else moves the clock now: the wait is the hand's own.
+      SimTime due = onAt_;
+      onAt_ = kNever;
+      if (due > now_) {
+        clock_.sleep(due - now_);
+      }
+      catchUp();
+      switchHand(true);
+      outside_ = Outside::kFree;
+    }
+  }
+}
+
 void HandRig::advanceTo(SimTime t) {
+  // On the real clock an order is carried out as it comes (looked for at every 64th step, which
+  // is well under a millisecond apart); on simulated time, where it is waited for.
+  if (!hold_ && (++ordersLook_ & 63) == 0) {
+    takeOrders(false);
+  }
   while (true) {
     SimTime frameEnd = wire_.busy ? wire_.endAt : kNever;
     SimTime personAt = person_.nextActionAt();
+    if (onAt_ < personAt) {
+      personAt = onAt_;
+    }
     SimTime frameStart = wire_.busy ? kNever : nextFrameStart();
     SimTime next = frameEnd;
     if (personAt < next) {
@@ -186,12 +289,25 @@ void HandRig::advanceTo(SimTime t) {
     if (frameStart < next) {
       next = frameStart;
     }
-    if (next > t) {
-      break;
+    SimTime hold = holdAt();
+    if (next > t || next > hold) {
+      if (hold > t || hold == kNever) {
+        break;
+      }
+      // Time stands still here until the order comes.
+      if (hold > now_) {
+        now_ = hold;
+      }
+      takeOrders(true);
+      continue;
     }
     now_ = next;
     if (next == frameEnd) {
       endFrame();
+    } else if (next == onAt_) {
+      onAt_ = kNever;
+      outside_ = Outside::kFree;
+      switchHand(true);
     } else if (next == personAt) {
       switchHand(person_.act());
     } else {

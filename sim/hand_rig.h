@@ -29,6 +29,19 @@ struct AdapterCall {
 /// Decides whether an adapter call fails instead of being carried out.
 using FaultPlan = std::function<bool(const AdapterCall&)>;
 
+/// An order to the hand's power switch from outside: the guide's power commands.
+enum class SwitchOrder {
+  kNone,     // none has come
+  kOff,      // switch the hand off
+  kOn,       // switch it on
+  kOffDone,  // the command that was to switch it off has ended
+  kOnDone,   // the command that was to switch it on has ended
+  kClosed,   // no order will come any more
+};
+
+/// Gives the next order; |wait|: until one comes (or none ever will), else kNone at once.
+using SwitchOrders = std::function<SwitchOrder(bool wait)>;
+
 /// How the rig is set up.
 struct RigConfig {
   int node = 12;
@@ -39,6 +52,12 @@ struct RigConfig {
   SimTime switchOffDelay = kPersonSwitchOffDelay;
   SimTime offTime = kPersonOffTime;
   FaultPlan fault;
+  /// The power switch worked from outside instead of by the person, who then never touches it.
+  SwitchOrders orders;
+  /// With |orders| on simulated time: the hand's time stands still while it waits for the order
+  /// a power cycle needs next, and an order to switch on takes effect no sooner than the
+  /// person's off time after the switch-off.
+  bool holdForOrders = false;
   /// Told what happens to the hand: "first-query on" or "first-query off" (the hand's power at
   /// the first query), "power-off", "power-on", "answer" (the first frame the host receives
   /// after a power-on), each with the hand time.
@@ -81,6 +100,8 @@ class HandRig {
   void switchHand(bool on);
   /// Runs the hand up to the clock's present.
   void catchUp();
+  /// After the host's run: carries out the outside orders until none will come any more.
+  void followOrdersToTheEnd();
 
   /// Successful re-opens: every controller reset the handshake asked for.
   int recycles() const { return stats_.opens > 0 ? stats_.opens - 1 : 0; }
@@ -106,6 +127,11 @@ class HandRig {
   void endFrame();
 
   void tell(const char* what);
+  // The outside orders: every one that has come (|wait|: the next one, waiting for it).
+  void takeOrders(bool wait);
+  void apply(SwitchOrder order);
+  // Where simulated time must stop for an outside order; kNever when it need not.
+  SimTime holdAt() const;
 
   SimClock& clock_;
   FaultPlan fault_;
@@ -114,6 +140,14 @@ class HandRig {
   AdapterModel adapter_;
   NodeModel node_;
   PersonModel person_;
+  // The outside switch: where its power cycle stands.
+  enum class Outside { kAwaitOff, kAwaitOn, kOnOrdered, kFree };
+  SwitchOrders orders_;
+  bool hold_ = false;
+  Outside outside_ = Outside::kAwaitOff;
+  SimTime offAt_ = 0;        // when it switched the hand off
+  SimTime onAt_ = kNever;    // when its ordered switch-on takes effect
+  uint64_t ordersLook_ = 0;  // the steps since the orders were last looked for
   Wire wire_;
   SimTime now_ = 0;
   RigStats stats_;

@@ -1,13 +1,25 @@
 // nodletflash-sim: the tool's own run against the virtual hand.
 //
 //   nodletflash-sim [--sim-clock=real|virtual] [--sim-scenario=NAME] [--sim-report=FILE]
-//                   [--sim-events-fd=N] <nodletNumber> <filename>
+//                   [--sim-events-fd=N] [--sim-switch-fd=N] <nodletNumber> <filename>
+//   nodletflash-sim --switch=off|on
 //
 // The --sim- options come first; the rest is the tool's command line, passed on unchanged.
 // Standard output belongs to the tool; the simulation speaks only through the report file and
 // the events it writes, as they happen, to an inherited descriptor. The report is written
 // however the run ends: through exit(), or stopped by SIGTERM, SIGINT or SIGHUP, after which
 // the process ends by that signal.
+//
+// With --sim-switch-fd the hand's power is switched by orders read from that descriptor (the
+// guide's power commands) and the person never touches it; after the tool's run the process
+// closes its output and follows the orders until the descriptor closes. --switch=off|on, run as
+// a power command of a rehearsal, passes that order to the rehearsal's guide (outside_switch.h).
+#ifdef _WIN32
+#include <io.h>
+#else
+#include <unistd.h>
+#endif
+
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
@@ -21,6 +33,7 @@
 #include "app/node_number.h"
 #include "app/run_sequence.h"
 #include "hand_rig.h"
+#include "outside_switch.h"
 #include "scenario.h"
 #include "sim_clock.h"
 #include "sim_port.h"
@@ -35,6 +48,7 @@ struct SimOptions {
   Scenario scenario;
   std::string reportPath;
   int eventsFd = -1;  // where the hand's power and answers are told; -1: nowhere
+  int switchFd = -1;  // where the orders to the power switch come from; -1: the person's hand
 };
 
 // Everything the simulated run is made of. It lives until the process ends, since the run ends
@@ -48,6 +62,7 @@ struct SimSession {
   std::unique_ptr<SimScheduling> scheduling;
   std::chrono::steady_clock::time_point wallStart;
   std::FILE* events = nullptr;
+  std::unique_ptr<OrderReader> orders;
   bool reportWritten = false;
 };
 
@@ -55,6 +70,17 @@ SimSession* g_session = nullptr;
 
 bool startsWith(const char* text, const char* prefix) {
   return std::strncmp(text, prefix, std::strlen(prefix)) == 0;
+}
+
+// A descriptor number given as |digits|: not standard input, output or error, which are the
+// tool's; -1 when it is none.
+int descriptorNumber(const char* digits) {
+  char* end = nullptr;
+  long fd = std::strtol(digits, &end, 10);
+  if (end == digits || *end != '\0' || fd < 3 || fd > 65535) {
+    return -1;
+  }
+  return static_cast<int>(fd);
 }
 
 // Reads the leading --sim- options; returns the index of the first other word, or 0 when an
@@ -73,14 +99,15 @@ int parseSimOptions(int argc, char** argv, SimOptions* options) {
         return 0;
       }
     } else if (startsWith(arg, "--sim-events-fd=")) {
-      // Standard input, output and error are the tool's.
-      char* end = nullptr;
-      const char* digits = arg + std::strlen("--sim-events-fd=");
-      long fd = std::strtol(digits, &end, 10);
-      if (end == digits || *end != '\0' || fd < 3 || fd > 65535) {
+      options->eventsFd = descriptorNumber(arg + std::strlen("--sim-events-fd="));
+      if (options->eventsFd < 0) {
         return 0;
       }
-      options->eventsFd = static_cast<int>(fd);
+    } else if (startsWith(arg, "--sim-switch-fd=")) {
+      options->switchFd = descriptorNumber(arg + std::strlen("--sim-switch-fd="));
+      if (options->switchFd < 0) {
+        return 0;
+      }
     } else if (startsWith(arg, "--sim-report=") && arg[std::strlen("--sim-report=")] != '\0') {
       options->reportPath = arg + std::strlen("--sim-report=");
     } else {
@@ -123,18 +150,47 @@ void stopIfAsked() {
   }
 }
 
+// Closes the tool's standard output and error.
+void closeStandardOutput() {
+#ifdef _WIN32
+  _close(1);
+  _close(2);
+#else
+  close(1);
+  close(2);
+#endif
+}
+
+// After the tool's run: its output is closed, so that the guide hears the run end, and the hand
+// follows the outside orders (the final power cycle) until they end.
+void followFinalOrders() {
+  SimSession& s = *g_session;
+  if (!s.orders) {
+    return;
+  }
+  std::fflush(stdout);
+  std::fflush(stderr);
+  closeStandardOutput();
+  s.rig->followOrdersToTheEnd();
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   prepareConsole();
+  if (argc == 2 && startsWith(argv[1], "--switch=")) {
+    return runSwitch(argv[1] + std::strlen("--switch="));
+  }
   catchStopSignals();
   SimOptions options;
   int first = parseSimOptions(argc, argv, &options);
   if (first == 0) {
     std::fprintf(stderr,
                  "usage: %s [--sim-clock=real|virtual] [--sim-scenario=NAME] [--sim-report=FILE] "
-                 "[--sim-events-fd=N] <nodletNumber> <filename>\nscenarios: %s\n",
-                 argc > 0 ? argv[0] : "nodletflash-sim", scenarioNames());
+                 "[--sim-events-fd=N] [--sim-switch-fd=N] <nodletNumber> <filename>\n"
+                 "       %s --switch=off|on\nscenarios: %s\n",
+                 argc > 0 ? argv[0] : "nodletflash-sim", argc > 0 ? argv[0] : "nodletflash-sim",
+                 scenarioNames());
     return 2;
   }
 
@@ -172,11 +228,17 @@ int main(int argc, char** argv) {
       }
     };
   }
+  if (options.switchFd >= 0) {
+    s.orders = std::make_unique<OrderReader>(options.switchFd, stopIfAsked);
+    config.orders = [](bool wait) { return g_session->orders->next(wait); };
+    config.holdForOrders = !options.realClock;
+  }
   s.rig = std::make_unique<HandRig>(*s.clock, std::move(config));
   s.port = std::make_unique<SimPort>(*s.rig, stopIfAsked);
   s.sleeper = std::make_unique<SimSleeper>(*s.rig, stopIfAsked);
   s.scheduling = std::make_unique<SimScheduling>(options.scenario.scheduling);
   std::atexit(writeReport);
+  std::atexit(followFinalOrders);
 
   std::vector<char*> toolArgs;
   toolArgs.push_back(argv[0]);

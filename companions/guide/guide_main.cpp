@@ -38,6 +38,8 @@ struct GuideOptions {
   std::string setPath;             // --set: the hand's firmware set, instead of modules
   std::string bundlePath;          // --support-bundle: written at the run's end
   bool bundleFirmware = false;     // --support-bundle-firmware
+  std::string powerOff;            // --power-off, as typed
+  std::string powerOn;             // --power-on, as typed
 };
 
 // The guide's exit statuses: 0 when every module is done; the tool's own status when it
@@ -117,6 +119,17 @@ int parseCommandLine(int argc, char** argv, GuideOptions* out) {
       ->option_text("FILE");
   app.add_flag("--support-bundle-firmware", options.bundleFirmware,
                "with --support-bundle: put the firmware files themselves in the bundle too");
+  app.add_option("--power-off", options.powerOff,
+                 "switch the hand off by running COMMAND (a program and its arguments, quoted "
+                 "as in a shell, run without one) at each power cycle; with --power-on")
+      ->option_text("COMMAND");
+  app.add_option("--power-on", options.powerOn,
+                 "switch the hand on by running COMMAND; with --power-off")
+      ->option_text("COMMAND");
+  app.add_option("--power-limit", options.settings.power.limitSeconds,
+                 "how long each power command may run before it is ended, in seconds "
+                 "(default: 15)")
+      ->check(CLI::Range(1.0, 30.0));
   CLI::Option* modules =
       app.add_option("modules", options.pairs,
                      "the modules: pairs of a node number (11 to 14) and a firmware file");
@@ -163,6 +176,26 @@ int parseCommandLine(int argc, char** argv, GuideOptions* out) {
   }
   if (options.log.none && app.count("--log") > 0) {
     return refuseCommandLine(&options, "--log and --no-log exclude each other");
+  }
+  bool powerOff = app.count("--power-off") > 0;
+  bool powerOn = app.count("--power-on") > 0;
+  if (powerOff != powerOn) {
+    return refuseCommandLine(&options, "--power-off and --power-on go together");
+  }
+  if (app.count("--power-limit") > 0 && !powerOff) {
+    return refuseCommandLine(&options, "--power-limit goes with --power-off and --power-on");
+  }
+  if (powerOff) {
+    PowerCommands& power = options.settings.power;
+    std::string problem;
+    if (!splitCommand(options.powerOff, &power.off, &problem)) {
+      return refuseCommandLine(&options, "--power-off cannot be read: " + problem);
+    }
+    if (!splitCommand(options.powerOn, &power.on, &problem)) {
+      return refuseCommandLine(&options, "--power-on cannot be read: " + problem);
+    }
+    power.offText = options.powerOff;
+    power.onText = options.powerOn;
   }
   Scenario scenario;
   if (options.settings.rehearse && !parseScenario(options.settings.scenario, &scenario)) {
@@ -312,6 +345,12 @@ int guide(int argc, char** argv) {
     }
   }
 
+  // The power commands are the command line's alone: the window's page never names a program.
+  if (options.window && options.settings.power.given()) {
+    return refused(argc, argv, options,
+                   refuseCommandLine(&options, "--power-off and --power-on are not for --window"),
+                   wallStart);
+  }
   if (options.window) {
     return runWindow(options.settings, options.log, std::move(modules), !options.noBrowser);
   }
@@ -335,6 +374,7 @@ int guide(int argc, char** argv) {
     auto shown = std::make_unique<TerminalView>(
         &printer, options.settings.rehearse ? options.settings.scenario : std::string());
     shown->setCommandLine(options.words);
+    shown->setGuideSwitches(options.settings.power.given());
     terminal = shown.get();
     view = std::move(shown);
   }

@@ -110,6 +110,10 @@ Json optionsOf(const FeedRun& run) {
   object["listen_ms"] = settings.listenMs;
   object["log"] = run.log.none ? "none" : run.log.path.empty() ? "per-module" : "one-file";
   object["log_file"] = run.log.none ? Json(nullptr) : absolutePath(run.log.path);
+  const PowerCommands& power = settings.power;
+  object["power_off"] = power.given() ? Json(power.off) : Json(nullptr);
+  object["power_on"] = power.given() ? Json(power.on) : Json(nullptr);
+  object["power_limit_s"] = power.given() ? Json(power.limitSeconds) : Json(nullptr);
   return object;
 }
 
@@ -320,6 +324,43 @@ void JsonFeed::powerCycle(const ModuleInfo& module, const PowerCycleStep& step, 
   }
   if (step.phase != PowerCycleStep::kHandOn) {
     object["on_by_t"] = rounded(step.onBySeconds, 1000);
+  }
+  sink_(object);
+}
+
+void JsonFeed::powerCommand(const ModuleInfo& module, const PowerCommandStep& step,
+                            double seconds) {
+  static const char* const kPhases[] = {"started",  "ended",   "hand-off",
+                                        "kept-off", "hand-on", "failed"};
+  static const char* const kEnds[] = {"exited", "not-started", "timed-out"};
+  static const char* const kSources[] = {"bus", "virtual-hand", "clock"};
+  Json object = event(module, "power-command", seconds);
+  object["phase"] = kPhases[step.phase];
+  object["final"] = step.final;
+  switch (step.phase) {
+    case PowerCommandStep::kStarted:
+    case PowerCommandStep::kEnded:
+      object["switch"] = step.on ? "on" : "off";
+      object["command"] = step.argv;
+      if (step.phase == PowerCommandStep::kEnded) {
+        object["end"] = kEnds[step.end];
+        object["status"] =
+            step.end == PowerCommandStep::kNotStarted ? Json(nullptr) : Json(step.status);
+        object["seconds"] = rounded(step.seconds, 1000);
+        object["said"] = step.detail;
+      }
+      break;
+    case PowerCommandStep::kHandOff:
+    case PowerCommandStep::kHandOn:
+      object["source"] = kSources[step.source];
+      break;
+    case PowerCommandStep::kKeptOff:
+      object["source"] = kSources[step.source];
+      object["seconds"] = rounded(step.seconds, 1000);
+      break;
+    case PowerCommandStep::kFailed:
+      object["problem"] = step.detail;
+      break;
   }
   sink_(object);
 }

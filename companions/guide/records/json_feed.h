@@ -65,6 +65,8 @@ class JsonFeed : public RunObserver {
                const ProgressFigures* progress) override;
   void toolError(const ModuleInfo& module, const std::string& line, double seconds) override;
   void powerCycle(const ModuleInfo& module, const PowerCycleStep& step, double seconds) override;
+  void powerCommand(const ModuleInfo& module, const PowerCommandStep& step,
+                    double seconds) override;
   void interrupting(const ModuleInfo& module, Stage stage, double seconds) override;
   void moduleEnds(const ModuleInfo& module, const ModuleOutcome& outcome, double seconds) override;
 

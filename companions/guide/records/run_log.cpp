@@ -7,6 +7,7 @@
 #include "file_name.h"
 #include "findings_output.h"
 #include "log_file.h"
+#include "power_driver.h"
 #include "utc_time.h"
 
 namespace {
@@ -221,6 +222,11 @@ void RunLog::message(const ModuleInfo& /*module*/, const ToolMessage& message,
       message.kind == MessageKind::kClosing) {
     watching_ = false;
   }
+}
+
+void RunLog::powerCommand(const ModuleInfo& /*module*/, const PowerCommandStep& step,
+                          double seconds) {
+  line(seconds, "power command: " + powerStepWords(step));
 }
 
 void RunLog::powerCycle(const ModuleInfo& /*module*/, const PowerCycleStep& step, double seconds) {

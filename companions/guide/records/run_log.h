@@ -50,6 +50,8 @@ class RunLog : public RunObserver, public TurnRecord {
   void powerCycle(const ModuleInfo& module, const PowerCycleStep& step, double seconds) override;
   void tick(const ModuleInfo& module, Stage stage, const ProgressFigures* progress,
             double seconds) override;
+  void powerCommand(const ModuleInfo& module, const PowerCommandStep& step,
+                    double seconds) override;
   void interrupting(const ModuleInfo& module, Stage stage, double seconds) override;
   void moduleEnds(const ModuleInfo& module, const ModuleOutcome& outcome, double seconds) override;
   void sequenceEnds(const std::vector<ModuleInfo>& modules,

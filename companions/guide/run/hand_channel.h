@@ -23,7 +23,15 @@ class HandChannel {
   /// command line |argv| (right after the program); otherwise a listening socket on the
   /// interface the tool opens for node |node|. Returns where the hand will be seen from:
   /// kClock when neither can be had.
-  PowerCycleStep::Source open(bool rehearse, int node, std::vector<std::string>* argv);
+  /// |orders|, rehearsing: the virtual hand's power switch is worked by order() instead of its
+  /// person, through a second pipe also named on |argv|.
+  PowerCycleStep::Source open(bool rehearse, int node, std::vector<std::string>* argv,
+                              bool orders = false);
+  /// Rehearsing with |orders|: passes |order| ("off", "on", "off-done", "on-done") to the
+  /// virtual hand. False when it cannot take it (it has ended).
+  bool order(const std::string& order);
+  /// No more orders: the virtual hand, done with its run, ends.
+  void closeOrders();
   /// Once the child has started, or failed to: gives up this process's copy of what the child
   /// alone writes to.
   void childStarted();

@@ -15,10 +15,12 @@
 #include "hand_channel.h"
 
 struct HandChannelState {
-  int reportFd = -1;    // the virtual hand's report, read end
-  int childFd = -1;     // its write end, until the child holds it
-  int busFd = -1;       // a raw socket on the tool's interface, only ever read
-  std::string pending;  // a report line not yet ended
+  int reportFd = -1;      // the virtual hand's report, read end
+  int childFd = -1;       // its write end, until the child holds it
+  int orderFd = -1;       // the orders to the virtual hand's switch, write end
+  int orderChildFd = -1;  // their read end, until the child holds it
+  int busFd = -1;         // a raw socket on the tool's interface, only ever read
+  std::string pending;    // a report line not yet ended
   CanFrame query{};
 };
 
@@ -92,8 +94,22 @@ HandChannel::~HandChannel() {
   close();
 }
 
-PowerCycleStep::Source HandChannel::open(bool rehearse, int node, std::vector<std::string>* argv) {
+PowerCycleStep::Source HandChannel::open(bool rehearse, int node, std::vector<std::string>* argv,
+                                         bool orders) {
   close();
+  if (rehearse && orders) {
+    int fds[2];
+    if (pipe2(fds, O_CLOEXEC) == 0) {
+      if (fcntl(fds[0], F_SETFD, 0) == 0) {
+        state_->orderChildFd = fds[0];
+        state_->orderFd = fds[1];
+        argv->insert(argv->begin() + 1, "--sim-switch-fd=" + std::to_string(fds[0]));
+      } else {
+        ::close(fds[0]);
+        ::close(fds[1]);
+      }
+    }
+  }
   if (rehearse) {
     int fds[2];
     if (pipe2(fds, O_CLOEXEC) != 0) {
@@ -117,6 +133,18 @@ PowerCycleStep::Source HandChannel::open(bool rehearse, int node, std::vector<st
 
 void HandChannel::childStarted() {
   closeFd(&state_->childFd);
+  closeFd(&state_->orderChildFd);
+}
+
+bool HandChannel::order(const std::string& order) {
+  std::string line = order + "\n";
+  // A line this short is written whole or not at all; a virtual hand that has ended closed it.
+  return state_->orderFd >= 0 &&
+         write(state_->orderFd, line.data(), line.size()) == static_cast<ssize_t>(line.size());
+}
+
+void HandChannel::closeOrders() {
+  closeFd(&state_->orderFd);
 }
 
 void HandChannel::drain(PowerCycleWatch* watch, double now) {
@@ -187,6 +215,8 @@ void HandChannel::close() {
   closeFd(&state_->reportFd);
   closeFd(&state_->childFd);
   closeFd(&state_->busFd);
+  closeFd(&state_->orderFd);
+  closeFd(&state_->orderChildFd);
   state_->pending.clear();
 }
 

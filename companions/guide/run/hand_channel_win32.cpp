@@ -8,9 +8,15 @@ HandChannel::HandChannel() : state_(std::make_unique<HandChannelState>()) {}
 HandChannel::~HandChannel() = default;
 
 PowerCycleStep::Source HandChannel::open(bool /*rehearse*/, int /*node*/,
-                                         std::vector<std::string>* /*argv*/) {
+                                         std::vector<std::string>* /*argv*/, bool /*orders*/) {
   return PowerCycleStep::kClock;
 }
+
+bool HandChannel::order(const std::string& /*order*/) {
+  return false;
+}
+
+void HandChannel::closeOrders() {}
 
 void HandChannel::childStarted() {}
 

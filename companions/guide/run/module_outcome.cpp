@@ -32,6 +32,8 @@ const char* resultName(Result result) {
       return "interrupted";
     case Result::kSkipped:
       return "skipped";
+    case Result::kPowerFailed:
+      return "power-failed";
   }
   return "";
 }
@@ -146,6 +148,11 @@ std::string outcomeMeaning(const ModuleInfo& module, const ModuleOutcome& outcom
                ". Switch the hand off and on to complete the update, and check that the "
                "module works.";
       }
+      if (outcome.finalPowerCycleDone) {
+        return holds +
+               " The guide ran its power commands to switch the hand off and on; once the hand "
+               "has been off and on, the update is complete.";
+      }
       return holds + " Switch the hand off and on to complete the update.";
     case Result::kFailed: {
       std::string words =
@@ -186,6 +193,11 @@ std::string outcomeMeaning(const ModuleInfo& module, const ModuleOutcome& outcom
              (outcome.reason.empty() ? std::string("an earlier module did not complete")
                                      : outcome.reason) +
              ". " + holds;
+    case Result::kPowerFailed:
+      return "The guide's power cycle failed: " + outcome.reason + ". " + holds +
+             (outcome.holds == Holds::kWritten
+                  ? " Switch the hand off and on yourself to complete the update."
+                  : " See to the power switch and its commands, then start the guide again.");
   }
   return "";
 }
@@ -193,6 +205,9 @@ std::string outcomeMeaning(const ModuleInfo& module, const ModuleOutcome& outcom
 int guideExitStatus(const ModuleOutcome& outcome) {
   if (outcome.result == Result::kInterrupted) {
     return kInterruptedStatus;
+  }
+  if (outcome.result == Result::kPowerFailed) {
+    return kPowerFailedStatus;
   }
   if (outcome.haveStatus && outcome.status != 0) {
     return outcome.status;

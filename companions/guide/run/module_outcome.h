@@ -58,6 +58,7 @@ enum class Result {
   kNotStarted,   // the tool could not be started
   kInterrupted,  // the person stopped the guide
   kSkipped,      // another module failed or was refused, so this one was left alone
+  kPowerFailed,  // a power command failed, or the hand did not follow it: the guide stopped
 };
 
 /// A module's turn as it ended.
@@ -67,7 +68,7 @@ struct ModuleOutcome {
   bool haveStatus = false;  // the tool ran and its exit status is known
   int status = 0;
   double seconds = 0;                     // how long the module's turn took, checks included
-  std::string reason;                     // kNotStarted, kSkipped: why
+  std::string reason;                     // kNotStarted, kSkipped, kPowerFailed: why
   Holds holds = Holds::kUnchanged;        // what the module holds now
   int64_t charactersSent = 0;             // the file's characters known to have reached the module
   bool charactersExact = true;            // |charactersSent| is the count, not only a least one
@@ -76,6 +77,7 @@ struct ModuleOutcome {
   bool toolGaveError = false;             // the tool printed an ERROR line
   std::vector<std::string> overridden;    // the problems --force overrode
   std::vector<std::string> fileProblems;  // kRefused: the problems of the file or node
+  bool finalPowerCycleDone = false;       // kDone: the guide's power commands made the final one
   bool killed = false;        // kInterrupted: the tool did not end within its grace and was killed
   std::string interfaceName;  // then: the interface it may have left changed; empty when none
 };
@@ -108,6 +110,7 @@ std::string outcomeMeaning(const ModuleInfo& module, const ModuleOutcome& outcom
 /// The guide's exit statuses besides 0 and the tool's own.
 inline constexpr int kRefusedStatus = 1;        // refused, not started or skipped
 inline constexpr int kInterruptedStatus = 130;  // the person stopped the guide
+inline constexpr int kPowerFailedStatus = 3;    // the guide's own power cycle failed
 
 /// The guide's exit status for a module that did not complete: 130 when the person stopped it,
 /// else the tool's own failure status, else 1.

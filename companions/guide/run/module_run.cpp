@@ -2,10 +2,12 @@
 
 #include <cstdint>
 #include <cstdlib>
+#include <thread>
 
 #include "hand_channel.h"
 #include "interruption.h"
 #include "module_holds.h"
+#include "power_driver.h"
 #include "subprocess.h"
 #include "tool_access.h"
 #include "tool_locator.h"
@@ -14,6 +16,12 @@ namespace {
 
 // How often the outputs hear that time passes while the tool says nothing.
 constexpr int kTickMs = 100;
+// How often, while a power command runs.
+constexpr int kPowerTickMs = 20;
+
+void sleepMilliseconds(int ms) {
+  std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+}
 
 // Follows the tool's messages to tell how far its run got.
 Stage advance(Stage stage, const ToolMessage& message) {
@@ -155,8 +163,20 @@ ModuleOutcome runModule(const ModuleInfo& module, const PreflightResult& fileChe
   if (!commandFor(module, settings, &argv, &outcome.reason)) {
     return end(Result::kNotStarted);
   }
+  const PowerCommands& power = settings.power;
+  // A rehearsal's power commands reach its virtual hand through a switch of its own.
+  SwitchRelay relay;
+  if (power.given() && settings.rehearse && !relay.open(&outcome.reason)) {
+    return end(Result::kNotStarted);
+  }
   HandChannel hand;
-  PowerCycleWatch watch(hand.open(settings.rehearse, module.node, &argv));
+  PowerCycleStep::Source source = hand.open(settings.rehearse, module.node, &argv, power.given());
+  PowerCycleWatch watch(source);
+  PowerDriver driver(power, source, settings.rehearse && settings.simClock == "virtual", &hand,
+                     settings.rehearse ? &relay : nullptr, module, observer);
+  bool finalAsked = false;
+  bool closingSeen = false;  // the tool's closing line: its run is over
+  bool finalHandled = false;
   // The file's identity for the record, taken as the tool is about to read the file.
   if (records != nullptr) {
     records->turnBegins(module);
@@ -204,6 +224,9 @@ ModuleOutcome runModule(const ModuleInfo& module, const PreflightResult& fileChe
         figures = progress.complete(message.seconds);
         shown = &figures;
       }
+      if (message.kind == MessageKind::kClosing) {
+        closingSeen = true;
+      }
       if (message.kind == MessageKind::kError && !message.continuation) {
         outcome.toolGaveError = true;
       }
@@ -211,6 +234,13 @@ ModuleOutcome runModule(const ModuleInfo& module, const PreflightResult& fileChe
       observer->message(module, message, shown);
       if (message.milestone == Milestone::kPowerCycleAsked) {
         watch.asked(message.seconds);
+        if (power.given()) {
+          // The power cycle asked for is told before the guide's first step of it.
+          tellPowerCycle(clock.now());
+          driver.begin(false, watch, clock.now());
+        }
+      } else if (message.kind == MessageKind::kInstruction && seen.complete) {
+        finalAsked = true;  // the power cycle that completes the update
       } else if (message.milestone == Milestone::kDownloadStarting) {
         hand.stopListening();
       }
@@ -225,14 +255,58 @@ ModuleOutcome runModule(const ModuleInfo& module, const PreflightResult& fileChe
     lines.clear();
   };
 
+  bool closed = false;
+  bool guideStopped = false;  // the guide's own power cycle failed and it stopped the tool
   for (;;) {
-    ChildEvent event = child.wait(kTickMs);
+    // While a power command runs, its end and the switch's requests are looked at often.
+    int tickMs = driver.busy() ? kPowerTickMs : kTickMs;
+    ChildEvent event;
+    if (closed) {
+      sleepMilliseconds(tickMs);
+      event.kind = wasInterrupted() ? ChildEvent::kInterrupted : ChildEvent::kTimeout;
+    } else {
+      event = child.wait(tickMs);
+    }
     double now = clock.now();
     // What the hand did comes before what the tool says next, which may follow from it.
     hand.drain(&watch, now);
     tellPowerCycle(now);
+    if (driver.busy()) {
+      // The tool's closing line ends its run, though a virtual hand may keep its streams open
+      // while it waits for orders.
+      driver.step(watch, closed || closingSeen, now);
+      if (driver.takeInterruption() && event.kind != ChildEvent::kInterrupted) {
+        event.kind = ChildEvent::kInterrupted;
+      }
+    }
+    // A command may fail as it starts, before the driver ever gets busy.
+    if (driver.failed() && !closed && !closingSeen && !interrupted) {
+      // Nothing more is to come of this power cycle: the tool is stopped as the person
+      // would stop it.
+      guideStopped = true;
+      interrupted = true;
+      interruptedAt = now;
+      observer->interrupting(module, outcome.stage, now);
+      child.interrupt();
+    }
+    if (closingSeen && !finalHandled && !driver.busy()) {
+      finalHandled = true;
+      // The last module's final power cycle, once the tool's run completed: the virtual hand
+      // stays to follow it. Any other virtual hand is done.
+      bool last = module.index + 1 == module.count;
+      if (power.given() && finalAsked && last && !interrupted && !driver.failed()) {
+        driver.begin(true, watch, now);
+      }
+    }
+    if (finalHandled && !driver.busy()) {
+      hand.closeOrders();
+    }
     if (event.kind == ChildEvent::kClosed) {
-      break;
+      closed = true;
+      if (!driver.busy()) {
+        break;
+      }
+      continue;
     }
     if (event.kind == ChildEvent::kData) {
       if (event.stream == ChildStream::kOut) {
@@ -243,6 +317,9 @@ ModuleOutcome runModule(const ModuleInfo& module, const PreflightResult& fileChe
         passErrors(now);
       }
     } else if (event.kind == ChildEvent::kInterrupted) {
+      if (closed) {
+        break;
+      }
       if (!interrupted) {
         interrupted = true;
         interruptedAt = now;
@@ -263,6 +340,8 @@ ModuleOutcome runModule(const ModuleInfo& module, const PreflightResult& fileChe
   deliver();
   errorSplitter.finish(&lines);
   passErrors(clock.now());
+  // The virtual hand ends once it has no more orders to wait for.
+  hand.closeOrders();
   outcome.status = child.finish();
   outcome.haveStatus = true;
   HoldsFound found = holdsAfter(seen);
@@ -273,11 +352,16 @@ ModuleOutcome runModule(const ModuleInfo& module, const PreflightResult& fileChe
     outcome.killed = true;
     outcome.interfaceName = settings.rehearse ? std::string() : toolsInterfaceName();
   }
+  if (guideStopped || driver.failed()) {
+    outcome.reason = driver.problem();
+    return end(Result::kPowerFailed);
+  }
   if (interrupted) {
     return end(Result::kInterrupted);
   }
   // Status 0 is the tool's word that the download completed: a program that ends with it and
   // never said so has not flashed the module.
   bool completed = outcome.status == 0 && outcome.holds == Holds::kWritten;
+  outcome.finalPowerCycleDone = driver.finalDone();
   return end(completed ? Result::kDone : Result::kFailed);
 }

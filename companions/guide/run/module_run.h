@@ -8,6 +8,7 @@
 
 #include "module_outcome.h"
 #include "module_records.h"
+#include "power_command.h"
 #include "run_observer.h"
 
 /// How the modules are to be flashed, from the command line.
@@ -19,6 +20,7 @@ struct GuideSettings {
   std::string simClock;  // --sim-clock, or empty for the virtual hand's default
   bool force = false;    // start the tool even when the checks find a problem
   int listenMs = 1000;   // how long the checks listen to the bus
+  PowerCommands power;   // --power-off, --power-on: the guide switches the hand itself
 };
 
 /// The guide's own clock: seconds since it started.

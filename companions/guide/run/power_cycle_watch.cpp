@@ -79,8 +79,10 @@ void PowerCycleWatch::handReport(const std::string& line) {
   } else if (what == "first-query off") {
     see(Sighting{Sighting::kFirstQueryOff, at});
   } else if (what == "power-off") {
+    ++reportedOffs_;
     see(Sighting{Sighting::kPowerOff, at});
   } else if (what == "power-on") {
+    ++reportedOns_;
     see(Sighting{Sighting::kPowerOn, at});
   }
   // Anything else ("answer", or words of a later virtual hand) changes nothing here.

@@ -55,6 +55,9 @@ class PowerCycleWatch {
   std::vector<PowerCycleStep> takeSteps();
   /// The hand as known now.
   const HandState& state() const { return state_; }
+  /// The virtual hand: how often it reported its power switched off and on, whenever it was.
+  int reportedOffs() const { return reportedOffs_; }
+  int reportedOns() const { return reportedOns_; }
 
  private:
   struct Sighting {
@@ -78,4 +81,6 @@ class PowerCycleWatch {
   std::vector<Sighting> early_;
   std::vector<PowerCycleStep> steps_;
   HandState state_;
+  int reportedOffs_ = 0;
+  int reportedOns_ = 0;
 };

@@ -30,6 +30,28 @@ struct PowerCycleStep {
   double askedAtSeconds = -1;  // when the tool asked for the power cycle (guide's clock)
 };
 
+/// A step of a power command (--power-off, --power-on) and of what the hand did after it.
+struct PowerCommandStep {
+  enum Phase {
+    kStarted,  // the command was started
+    kEnded,    // it ended, was ended at its limit, or could not be started: |end|
+    kHandOff,  // after the off command, the hand was seen off (|source|)
+    kKeptOff,  // the hand was kept off for the time a power cycle needs
+    kHandOn,   // after the on command, the hand was seen on (|source|)
+    kFailed,   // the power cycle cannot go on: |detail| says why
+  };
+  enum End { kExited, kNotStarted, kTimedOut };
+  Phase phase = kStarted;
+  bool on = false;     // the on command, else the off command
+  bool final = false;  // the power cycle after the module's download, else the one before it
+  std::vector<std::string> argv;
+  End end = kExited;
+  int status = 0;      // kEnded, kExited: the exit status
+  double seconds = 0;  // kEnded: how long it ran; kKeptOff: how long the hand was kept off
+  std::string detail;  // kEnded: what it wrote last, or why it could not start; kFailed: why
+  PowerCycleStep::Source source = PowerCycleStep::kClock;
+};
+
 /// Receives the events of a guided update in the order they happen. Times are seconds since
 /// the guide started. Every method does nothing unless an output overrides it.
 class RunObserver {
@@ -57,6 +79,9 @@ class RunObserver {
   /// A step of the power cycle.
   virtual void powerCycle(const ModuleInfo& /*module*/, const PowerCycleStep& /*step*/,
                           double /*seconds*/) {}
+  /// A step of the guide's own power cycle, by the power commands.
+  virtual void powerCommand(const ModuleInfo& /*module*/, const PowerCommandStep& /*step*/,
+                            double /*seconds*/) {}
   /// Time passes with |stage| reached and nothing said; |progress| as in message().
   virtual void tick(const ModuleInfo& /*module*/, Stage /*stage*/,
                     const ProgressFigures* /*progress*/, double /*seconds*/) {}
@@ -98,6 +123,10 @@ class RunObservers : public RunObserver {
   }
   void powerCycle(const ModuleInfo& module, const PowerCycleStep& step, double seconds) override {
     forward(&RunObserver::powerCycle, module, step, seconds);
+  }
+  void powerCommand(const ModuleInfo& module, const PowerCommandStep& step,
+                    double seconds) override {
+    forward(&RunObserver::powerCommand, module, step, seconds);
   }
   void tick(const ModuleInfo& module, Stage stage, const ProgressFigures* progress,
             double seconds) override {

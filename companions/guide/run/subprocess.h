@@ -25,7 +25,7 @@ struct ChildEvent {
 
 struct SubprocessState;
 
-/// One running child program. Its standard input is this process's; its standard output and
+/// One running child program. Its standard input is the null device; its standard output and
 /// standard error each come through a pipe.
 class Subprocess {
  public:

@@ -140,6 +140,9 @@ bool Subprocess::start(const std::vector<std::string>& argv, std::string* error)
   }
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
+  // Nothing the guide runs reads from the person: its standard input is the null device, so a
+  // program that asks for something finds nobody there at once instead of waiting.
+  posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
   posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
   posix_spawn_file_actions_adddup2(&actions, err[1], STDERR_FILENO);
 

@@ -9,6 +9,7 @@
 #include "module_records.h"
 #include "power_cycle_text.h"
 #include "power_cycle_words.h"
+#include "power_driver.h"
 #include "redo_command.h"
 #include "troubleshooting.h"
 
@@ -271,6 +272,9 @@ void TerminalView::powerCycle(const ModuleInfo& /*module*/, const PowerCycleStep
     return;
   }
   hand_ = handAfter(hand_, step, instructionAt_);
+  if (guideSwitches_) {
+    return;
+  }
   if (printer_->smart()) {
     lastDrawn_ = -1;
     showPowerCycle(seconds);
@@ -282,8 +286,8 @@ void TerminalView::powerCycle(const ModuleInfo& /*module*/, const PowerCycleStep
 }
 
 void TerminalView::showPowerCycle(double seconds) {
-  if (hand_.offBy <= 0) {
-    return;  // the power-cycle watch has not begun
+  if (hand_.offBy <= 0 || guideSwitches_) {
+    return;  // the power-cycle watch has not begun, or the guide itself is switching
   }
   double waited = powerCycleSince(hand_, seconds - instructionAt_);
   if (printer_->smart()) {
@@ -325,6 +329,14 @@ void TerminalView::tick(const ModuleInfo& /*module*/, Stage /*stage*/,
   } else if (downloading_ && progress != nullptr && printer_->smart()) {
     showProgress(*progress, seconds, false);
   }
+}
+
+void TerminalView::powerCommand(const ModuleInfo& /*module*/, const PowerCommandStep& step,
+                                double /*seconds*/) {
+  printer_->keepLive();
+  bool wrong = step.phase == PowerCommandStep::kFailed;
+  printer_->print(wrong ? printer_->paint(powerStepWords(step), Colour::kRed)
+                        : powerStepWords(step));
 }
 
 void TerminalView::interrupting(const ModuleInfo& /*module*/, Stage /*stage*/, double /*seconds*/) {
@@ -371,6 +383,7 @@ std::vector<PaintedLine> moduleEndLines(const ModuleInfo& module, const ModuleOu
     case Result::kRefused:
     case Result::kNotStarted:
     case Result::kSkipped:
+    case Result::kPowerFailed:
       lines.push_back({label + ": " + meaning, Colour::kRed});
       break;
   }

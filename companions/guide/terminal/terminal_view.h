@@ -19,6 +19,9 @@ class TerminalView : public RunObserver {
   /// The guide's command line as typed, less the modules: with the modules not done after it,
   /// the command shown when the sequence stops.
   void setCommandLine(std::vector<std::string> words) { commandLine_ = std::move(words); }
+  /// The guide switches the hand by its power commands: nobody is told to switch it, and the
+  /// commands' steps stand in for the person's live line.
+  void setGuideSwitches(bool switches) { guideSwitches_ = switches; }
 
   /// Before the first module: this computer's record of |modules| where a person must know it,
   /// and |warning| when the record could not be read.
@@ -34,6 +37,8 @@ class TerminalView : public RunObserver {
   void tick(const ModuleInfo& module, Stage stage, const ProgressFigures* progress,
             double seconds) override;
   void powerCycle(const ModuleInfo& module, const PowerCycleStep& step, double seconds) override;
+  void powerCommand(const ModuleInfo& module, const PowerCommandStep& step,
+                    double seconds) override;
   void interrupting(const ModuleInfo& module, Stage stage, double seconds) override;
   void moduleEnds(const ModuleInfo& module, const ModuleOutcome& outcome, double seconds) override;
   void sequenceEnds(const std::vector<ModuleInfo>& modules,
@@ -53,6 +58,7 @@ class TerminalView : public RunObserver {
   double lastDrawn_ = -1;     // when the live line was last drawn
   int plainTenthShown_ = -1;  // plain mode: the last tenth of the download printed
   std::vector<std::string> commandLine_;
+  bool guideSwitches_ = false;
 };
 
 /// A line for the terminal and its colour.
