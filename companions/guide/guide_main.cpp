@@ -325,6 +325,7 @@ int guide(int argc, char** argv) {
     for (const SetEntry& entry : set.entries) {
       modules.push_back(namedModule(entry.nodeText, entry.path));
       modules.back().set = set.name;
+      modules.back().setSha256 = entry.sha256;
     }
   }
   size_t first = 0;

@@ -158,6 +158,36 @@ TEST(GuideSet, AGoodSetRunsItsModulesInNodeOrderUnderItsName) {
   EXPECT_NE(recordText.find("\"set\": \"hand release 4.2\""), std::string::npos) << recordText;
 }
 
+// A set's file changed while an earlier module was flashed (here by the first power cycle's off
+// command) is refused at its own turn: the set vouches for the bytes it verified, not for whatever
+// the file holds minutes later.
+TEST(GuideSet, AFileChangedDuringTheRunIsRefusedAtItsTurn) {
+  ScratchDir dir;
+  std::string set = dir.path + "/hand.toml";
+  writeFile(set, twoModuleSet(dir.path));
+  std::string sim = SIM_PATH;
+  GuideRun guide = runGuide({"--rehearse", "--sim=" + sim, "--sim-clock=virtual", "--json",
+                             "--no-log", "--set=" + set,
+                             "--power-off=sh -c 'printf x >> \"$0\" && exec \"$1\" --switch=off' " +
+                                 dir.path + "/spread.hex " + sim,
+                             "--power-on=" + sim + " --switch=on"});
+  EXPECT_EQ(guide.status, 1) << guide.output;
+  std::vector<std::string> results;
+  bool told = false;
+  for (const json& event : jsonEvents(guide.output)) {
+    if (event["event"] == "end") {
+      results.push_back(event["outcome"].get<std::string>());
+    }
+    if (event["event"] == "check" && event["module"] == 14 &&
+        event["text"].get<std::string>().find("has changed since the set was verified") !=
+            std::string::npos) {
+      told = true;
+    }
+  }
+  EXPECT_EQ(results, (std::vector<std::string>{"done", "refused"})) << guide.output;
+  EXPECT_TRUE(told) << guide.output;
+}
+
 TEST(GuideBundle, HoldsWhatSupportNeedsAndNoSecretWhateverTheEnd) {
   ScratchDir dir;
   const std::string secret = "bundle-test-secret-6c1f";

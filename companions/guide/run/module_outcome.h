@@ -39,6 +39,7 @@ struct ModuleInfo {
   ModuleRecord recordBefore;  // this computer's record of the module when the run began
   std::string set;            // the name of the hand's firmware set (--set) the file comes from;
                               // empty when the module was named on the command line
+  std::string setSha256;      // the file's SHA-256 as the set gives it; empty without a set
 };
 
 /// How far a run of the tool got, told from its messages.

@@ -8,6 +8,7 @@
 #include "interruption.h"
 #include "module_holds.h"
 #include "power_driver.h"
+#include "sha256.h"
 #include "subprocess.h"
 #include "tool_access.h"
 #include "tool_locator.h"
@@ -145,6 +146,22 @@ ModuleOutcome runModule(const ModuleInfo& module, const PreflightResult& fileChe
     options.toolPath = settings.toolPath;
     options.selfPath = thisProgramPath();
     checkComputer(options, &checks);
+  }
+  // The set's files were verified as the guide started; the earlier modules' turns took minutes,
+  // in which a file may have been changed. Its digest again, as its own turn begins.
+  if (!module.setSha256.empty()) {
+    std::string error;
+    std::string sha256 = sha256File(module.path, &error);
+    if (sha256 != module.setSha256) {
+      checks.findings.push_back({Severity::kProblem, "file",
+                                 sha256.empty()
+                                     ? "the set's file " + module.path + " cannot be read now (" +
+                                           error + "): it was there when the set was verified"
+                                     : "the set's file " + module.path +
+                                           " has changed since the set was "
+                                           "verified: its SHA-256 is now " +
+                                           sha256 + ", not the set's " + module.setSha256});
+    }
   }
   // --force overrides what was found about this computer and the bus, never a damaged file
   // (the sequence checks every module's file before any module's turn).
