@@ -61,6 +61,11 @@ TEST(GuidePowerCommands, FourModulesAreUpdatedWithNobodyAtTheHand) {
             std::string::npos)
       << last;
   EXPECT_EQ(last.find("Switch the hand off and on to complete"), std::string::npos) << last;
+  // The others' end says which power cycle completes them: the guide's, at the next module.
+  std::string first = (*endOf(events, 11))["meaning"];
+  EXPECT_NE(first.find("the guide's power commands do it at the next module's power cycle"),
+            std::string::npos)
+      << first;
   // One power cycle per module before its download, and the final one after the last: every
   // step seen by the virtual hand.
   std::vector<std::string> cycle = {

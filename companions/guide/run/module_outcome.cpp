@@ -153,6 +153,11 @@ std::string outcomeMeaning(const ModuleInfo& module, const ModuleOutcome& outcom
                " The guide ran its power commands to switch the hand off and on; once the hand "
                "has been off and on, the update is complete.";
       }
+      if (outcome.guideSwitches) {
+        return holds +
+               " Switch the hand off and on to complete the update: the guide's power commands "
+               "do it at the next module's power cycle.";
+      }
       return holds + " Switch the hand off and on to complete the update.";
     case Result::kFailed: {
       std::string words =

@@ -79,6 +79,7 @@ struct ModuleOutcome {
   std::vector<std::string> overridden;    // the problems --force overrode
   std::vector<std::string> fileProblems;  // kRefused: the problems of the file or node
   bool finalPowerCycleDone = false;       // kDone: the guide's power commands made the final one
+  bool guideSwitches = false;             // the guide's power commands switch the hand
   bool killed = false;        // kInterrupted: the tool did not end within its grace and was killed
   std::string interfaceName;  // then: the interface it may have left changed; empty when none
 };

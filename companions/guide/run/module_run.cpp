@@ -380,5 +380,6 @@ ModuleOutcome runModule(const ModuleInfo& module, const PreflightResult& fileChe
   // never said so has not flashed the module.
   bool completed = outcome.status == 0 && outcome.holds == Holds::kWritten;
   outcome.finalPowerCycleDone = driver.finalDone();
+  outcome.guideSwitches = power.given();
   return end(completed ? Result::kDone : Result::kFailed);
 }

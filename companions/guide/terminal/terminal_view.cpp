@@ -97,7 +97,9 @@ void TerminalView::powerCycleShared(const ModuleInfo& done, const ModuleInfo& ne
                                     double /*seconds*/) {
   printer_->print(printer_->paint(
       "One power cycle completes module " + moduleLabel(done) + " and starts module " +
-          moduleLabel(next) + ": when asked below to power the hand off and on, do it once.",
+          moduleLabel(next) +
+          (guideSwitches_ ? ": the guide's power commands make it."
+                          : ": when asked below to power the hand off and on, do it once."),
       Colour::kBold));
 }
 
