@@ -45,6 +45,31 @@ bool writeAll(int fd, const std::string& text) {
   return true;
 }
 
+// Writes |bytes| into |fd|, the new file |temporary|, and puts it in the place of |path| (in
+// |folder|), both on the disk before it returns: rename replaces the name itself, so a symbolic
+// link at |path| is replaced, never written through. |temporary| is removed when it fails.
+bool replaceWith(int fd, const std::string& temporary, const std::string& path,
+                 const std::string& folder, const std::string& bytes, std::string* why) {
+  if (!writeAll(fd, bytes) || fsync(fd) != 0) {
+    *why = temporary + ": " + systemWords();
+    close(fd);
+    unlink(temporary.c_str());
+    return false;
+  }
+  close(fd);
+  if (rename(temporary.c_str(), path.c_str()) != 0) {
+    *why = path + ": " + systemWords();
+    unlink(temporary.c_str());
+    return false;
+  }
+  int dir = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (dir >= 0) {
+    fsync(dir);
+    close(dir);
+  }
+  return true;
+}
+
 // The lock beside the record, held while the object lives.
 class FileLock {
  public:
@@ -153,25 +178,7 @@ bool updateRecordFile(const std::string& path,
     *why = temporary + ": " + systemWords();
     return false;
   }
-  if (!writeAll(fd, text) || fsync(fd) != 0) {
-    *why = temporary + ": " + systemWords();
-    close(fd);
-    unlink(temporary.c_str());
-    return false;
-  }
-  close(fd);
-  if (rename(temporary.c_str(), path.c_str()) != 0) {
-    *why = path + ": " + systemWords();
-    unlink(temporary.c_str());
-    return false;
-  }
-  // The rename itself reaches the disk with the folder.
-  int dir = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (dir >= 0) {
-    fsync(dir);
-    close(dir);
-  }
-  return true;
+  return replaceWith(fd, temporary, path, folder, text, why);
 }
 
 bool writeNewFile(const std::string& path, const std::string& bytes, std::string* why) {
@@ -184,23 +191,5 @@ bool writeNewFile(const std::string& path, const std::string& bytes, std::string
     *why = path + ": " + systemWords();
     return false;
   }
-  if (!writeAll(fd, bytes) || fsync(fd) != 0) {
-    *why = temporary + ": " + systemWords();
-    close(fd);
-    unlink(temporary.c_str());
-    return false;
-  }
-  close(fd);
-  // rename replaces the name itself: a symbolic link at |path| is replaced, not followed.
-  if (rename(temporary.c_str(), path.c_str()) != 0) {
-    *why = path + ": " + systemWords();
-    unlink(temporary.c_str());
-    return false;
-  }
-  int dir = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (dir >= 0) {
-    fsync(dir);
-    close(dir);
-  }
-  return true;
+  return replaceWith(fd, temporary, path, folder, bytes, why);
 }

@@ -44,6 +44,36 @@ std::string systemWords() {
   return words;
 }
 
+// Writes |bytes| into the file |temporary|, made with |disposition|, and moves it into the place
+// of |path|, both through to the disk: the move replaces the name itself, so a link at |path| is
+// replaced, not written through. |temporary| is removed when it fails.
+bool writeAndReplace(const std::string& temporary, DWORD disposition, const std::string& path,
+                     const std::string& bytes, std::string* why) {
+  HANDLE file = CreateFileW(wide(temporary).c_str(), GENERIC_WRITE, 0, nullptr, disposition,
+                            FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) {
+    *why = temporary + ": " + systemWords();
+    return false;
+  }
+  DWORD wrote = 0;
+  bool written = WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &wrote, nullptr) &&
+                 wrote == bytes.size() && FlushFileBuffers(file);
+  if (!written) {
+    *why = temporary + ": " + systemWords();
+    CloseHandle(file);
+    DeleteFileW(wide(temporary).c_str());
+    return false;
+  }
+  CloseHandle(file);
+  if (!MoveFileExW(wide(temporary).c_str(), wide(path).c_str(),
+                   MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+    *why = path + ": " + systemWords();
+    DeleteFileW(wide(temporary).c_str());
+    return false;
+  }
+  return true;
+}
+
 bool makeFolders(const std::string& folder, std::string* why) {
   for (size_t at = 3; at <= folder.size(); ++at) {
     if (at != folder.size() && folder[at] != '\\' && folder[at] != '/') {
@@ -153,57 +183,11 @@ bool updateRecordFile(const std::string& path,
   }
   std::string text = update(current);
   // Only the holder of the lock writes this name: a file left by one that died is replaced.
-  std::string temporary = path + ".new";
-  HANDLE file = CreateFileW(wide(temporary).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                            FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file == INVALID_HANDLE_VALUE) {
-    *why = temporary + ": " + systemWords();
-    return false;
-  }
-  DWORD wrote = 0;
-  bool written = WriteFile(file, text.data(), static_cast<DWORD>(text.size()), &wrote, nullptr) &&
-                 wrote == text.size() && FlushFileBuffers(file);
-  if (!written) {
-    *why = temporary + ": " + systemWords();
-    CloseHandle(file);
-    DeleteFileW(wide(temporary).c_str());
-    return false;
-  }
-  CloseHandle(file);
-  if (!MoveFileExW(wide(temporary).c_str(), wide(path).c_str(),
-                   MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-    *why = path + ": " + systemWords();
-    DeleteFileW(wide(temporary).c_str());
-    return false;
-  }
-  return true;
+  return writeAndReplace(path + ".new", CREATE_ALWAYS, path, text, why);
 }
 
 bool writeNewFile(const std::string& path, const std::string& bytes, std::string* why) {
   // A name of this process's own, made anew: never one that another program has put there.
-  std::string temporary = path + ".new-" + std::to_string(GetCurrentProcessId());
-  HANDLE file = CreateFileW(wide(temporary).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
-                            FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file == INVALID_HANDLE_VALUE) {
-    *why = temporary + ": " + systemWords();
-    return false;
-  }
-  DWORD wrote = 0;
-  bool written = WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &wrote, nullptr) &&
-                 wrote == bytes.size() && FlushFileBuffers(file);
-  if (!written) {
-    *why = temporary + ": " + systemWords();
-    CloseHandle(file);
-    DeleteFileW(wide(temporary).c_str());
-    return false;
-  }
-  CloseHandle(file);
-  // Replaces the name itself: a link at |path| is replaced, not written through.
-  if (!MoveFileExW(wide(temporary).c_str(), wide(path).c_str(),
-                   MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-    *why = path + ": " + systemWords();
-    DeleteFileW(wide(temporary).c_str());
-    return false;
-  }
-  return true;
+  return writeAndReplace(path + ".new-" + std::to_string(GetCurrentProcessId()), CREATE_NEW, path,
+                         bytes, why);
 }
