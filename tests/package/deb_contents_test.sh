@@ -44,12 +44,13 @@ field() { dpkg-deb -f "$deb" "$1"; }
 [[ $(field Architecture) == "$architecture" ]] || fail "Architecture: $(field Architecture)"
 [[ $(field Recommends) == *libcap2-bin* || $(field Depends) == *libcap2-bin* ]] ||
   fail "neither Depends nor Recommends names libcap2-bin"
-# The computed dependencies: the C and C++ runtimes only. The netlink library is linked in.
+# The computed dependencies: the C and C++ runtimes and zlib (required on every Debian and
+# Ubuntu system) only. The netlink library is linked in.
 depends=$(field Depends)
 [[ $depends == *libc6* ]] || fail "Depends lacks libc6 (were the dependencies computed?): $depends"
 for d in $(sed 's/([^)]*)//g; s/,/ /g' <<<"$depends"); do
   case $d in
-    libc6 | libgcc-s1 | libstdc++6 | libcap2-bin | passwd) ;;
+    libc6 | libgcc-s1 | libstdc++6 | zlib1g | libcap2-bin | passwd) ;;
     *) fail "Depends names $d, which a clean system lacks" ;;
   esac
 done
@@ -57,12 +58,13 @@ done
 # The floor: Ubuntu 22.04 LTS (jammy), the oldest release the package is for (Jetson boards run
 # it), as installed from its release pocket with no updates. Versions as published for jammy
 # (packages.ubuntu.com/jammy: libc6 from glibc 2.35-0ubuntu3; libstdc++6 and libgcc-s1 from
-# gcc-12 12-20220319-1ubuntu1); the same on amd64 and arm64. Debian 12 and Raspberry Pi OS
+# gcc-12 12-20220319-1ubuntu1; zlib1g from zlib 1.2.11); the same on amd64 and arm64. Debian 12 and Raspberry Pi OS
 # (bookworm, glibc 2.36, GCC 12) and Ubuntu 24.04 (glibc 2.39, GCC 14) provide more.
 declare -A floor=(
   [libc6]=2.35-0ubuntu3
   [libstdc++6]=12-20220319-1ubuntu1
   [libgcc-s1]=12-20220319-1ubuntu1
+  [zlib1g]=1:1.2.11  # zlib 1.2.11, below any Debian revision of it
 )
 # meets_floor "NAME (OP VERSION)": whether the floor's NAME satisfies the versioned dependency.
 meets_floor() {
@@ -79,7 +81,8 @@ meets_floor 'libgcc-s1 (>= 3.0)' || fail "the floor check refuses libgcc-s1 (>= 
 IFS=',' read -r -a needs <<<"$depends"
 for need in "${needs[@]}"; do
   need=$(sed -E 's/^ +| +$//g' <<<"$need")
-  [[ $need == libc6* || $need == libstdc++6* || $need == libgcc-s1* ]] || continue
+  [[ $need == libc6* || $need == libstdc++6* || $need == libgcc-s1* || $need == zlib1g* ]] ||
+    continue
   meets_floor "$need" || fail "Depends: $need is more than Ubuntu 22.04 provides (${floor[${need%% *}]})"
 done
 
