@@ -95,7 +95,7 @@ has damaged "problem record: line 2, column 6: checksum is not two hex digits: f
 
 run usage "$check" 12
 expect_status usage 2
-grep -q "filename is required" "$work/usage.err" && pass "usage: told on standard error" ||
+grep -q "nodletNumber and filename are required" "$work/usage.err" && pass "usage: told on standard error" ||
     fail "usage: standard error does not say what is missing"
 
 ((failures == 0)) || { echo "$failures checks failed"; exit 1; }
