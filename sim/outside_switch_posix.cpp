@@ -94,11 +94,12 @@ int runSwitch(const std::string& position) {
   }
   sockaddr_un address{};
   address.sun_family = AF_UNIX;
-  if (std::strlen(path) >= sizeof(address.sun_path)) {
+  size_t length = std::strlen(path);
+  if (length >= sizeof(address.sun_path)) {
     std::fprintf(stderr, "nodletflash-sim: the switch's path is too long: %s\n", path);
     return 1;
   }
-  std::strcpy(address.sun_path, path);
+  std::memcpy(address.sun_path, path, length + 1);
   int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
   if (fd < 0 || connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address)) != 0) {
     std::fprintf(stderr, "nodletflash-sim: cannot reach the rehearsal's switch at %s: %s\n", path,

@@ -89,7 +89,7 @@ bool SwitchRelay::open(std::string* problem) {
     close();
     return false;
   }
-  std::strcpy(address.sun_path, state_->socketPath.c_str());
+  std::memcpy(address.sun_path, state_->socketPath.c_str(), state_->socketPath.size() + 1);
   state_->fd = socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
   if (state_->fd < 0 ||
       bind(state_->fd, reinterpret_cast<sockaddr*>(&address), sizeof(address)) != 0 ||
