@@ -220,6 +220,27 @@ void PowerDriver::fail(const std::string& problem, double now) {
   tell(failed, now);
 }
 
+bool PowerDriver::handFollowed(bool on, bool seen, double limit, PowerCycleStep::Source seenBy,
+                               bool toolEnded, double now) {
+  if (seen) {
+    PowerCommandStep step;
+    step.phase = on ? PowerCommandStep::kHandOn : PowerCommandStep::kHandOff;
+    step.source = seenBy;
+    tell(step, now);
+    return true;
+  }
+  if (now >= limit || (toolEnded && !final_)) {
+    fail("after " + std::string(commandName(on)) + " (" +
+             commandText(on ? commands_.on : commands_.off) +
+             ") ended with status 0, the hand was not seen to " + (on ? "answer" : "go off") +
+             (toolEnded && !final_
+                  ? std::string(" before the tool's run ended")
+                  : " in the " + secondsText(now - askedAt_) + " the guide waited for it"),
+         now);
+  }
+  return false;
+}
+
 void PowerDriver::step(const PowerCycleWatch& watch, bool toolEnded, double now) {
   // After the download nobody queries the real hand: only the virtual hand is seen then.
   PowerCycleStep::Source seenBy =
@@ -227,30 +248,19 @@ void PowerDriver::step(const PowerCycleWatch& watch, bool toolEnded, double now)
   bool ok = false;
   switch (phase_) {
     case Phase::kOffRunning:
+    case Phase::kOnRunning:
       if (commandEnded(now, &ok) && ok) {
-        phase_ = Phase::kAwaitOff;
+        phase_ = phase_ == Phase::kOffRunning ? Phase::kAwaitOff : Phase::kAwaitOn;
         phaseAt_ = now;
       }
       break;
     case Phase::kAwaitOff: {
-      PowerCommandStep seen;
-      seen.phase = PowerCommandStep::kHandOff;
-      seen.source = seenBy;
-      if (seenBy == PowerCycleStep::kClock || seenOff(watch)) {
-        tell(seen, now);
-        phase_ = Phase::kKeepOff;
-        phaseAt_ = now;
-        break;
-      }
       // The tool's own limit for the hand going off, or the command's limit after the run.
       double limit = final_ ? phaseAt_ + commands_.limitSeconds : askedAt_ + powerOffLimitSeconds();
-      if (now >= limit || (toolEnded && !final_)) {
-        fail("after " + std::string(commandName(false)) + " (" + commandText(commands_.off) +
-                 ") ended with status 0, the hand was not seen to go off" +
-                 (toolEnded && !final_
-                      ? std::string(" before the tool's run ended")
-                      : " in the " + secondsText(now - askedAt_) + " the guide waited for it"),
-             now);
+      if (handFollowed(false, seenBy == PowerCycleStep::kClock || seenOff(watch), limit, seenBy,
+                       toolEnded, now)) {
+        phase_ = Phase::kKeepOff;
+        phaseAt_ = now;
       }
       break;
     }
@@ -264,29 +274,11 @@ void PowerDriver::step(const PowerCycleWatch& watch, bool toolEnded, double now)
         start(true, now);
       }
       break;
-    case Phase::kOnRunning:
-      if (commandEnded(now, &ok) && ok) {
-        phase_ = Phase::kAwaitOn;
-        phaseAt_ = now;
-      }
-      break;
     case Phase::kAwaitOn: {
-      PowerCommandStep seen;
-      seen.phase = PowerCommandStep::kHandOn;
-      seen.source = seenBy;
-      if (seenBy == PowerCycleStep::kClock || seenOn(watch)) {
-        tell(seen, now);
-        phase_ = Phase::kDone;
-        break;
-      }
       double limit = final_ ? phaseAt_ + commands_.limitSeconds : askedAt_ + watch.state().onBy;
-      if (now >= limit || (toolEnded && !final_)) {
-        fail("after " + std::string(commandName(true)) + " (" + commandText(commands_.on) +
-                 ") ended with status 0, the hand was not seen to answer" +
-                 (toolEnded && !final_
-                      ? std::string(" before the tool's run ended")
-                      : " in the " + secondsText(now - askedAt_) + " the guide waited for it"),
-             now);
+      if (handFollowed(true, seenBy == PowerCycleStep::kClock || seenOn(watch), limit, seenBy,
+                       toolEnded, now)) {
+        phase_ = Phase::kDone;
       }
       break;
     }

@@ -63,6 +63,10 @@ class PowerDriver {
   void tell(PowerCommandStep step, double now);
   bool seenOff(const PowerCycleWatch& watch) const;
   bool seenOn(const PowerCycleWatch& watch) const;
+  // After the |on| (or off) command ended well: true, told, once the hand is |seen| to follow it
+  // (or |seenBy| is the clock); the cycle fails at |limit|, or when the tool's run ended first.
+  bool handFollowed(bool on, bool seen, double limit, PowerCycleStep::Source seenBy, bool toolEnded,
+                    double now);
 
   PowerCommands commands_;
   PowerCycleStep::Source source_;
